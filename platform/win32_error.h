@@ -1,0 +1,31 @@
+// Win32 error codes with their Windows numbers, shared by every stand-in
+// that answers like a Win32 call (registry, services, files).
+#pragma once
+
+#include "platform/com.h"
+
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+constexpr LONG ERROR_BAD_ARGUMENTS = 160;
+constexpr LONG ERROR_ALREADY_EXISTS = 183;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+constexpr LONG ERROR_BADDB = 1009;
+constexpr LONG ERROR_BADKEY = 1010;
+constexpr LONG ERROR_CANTOPEN = 1011;
+constexpr LONG ERROR_CANTREAD = 1012;
+constexpr LONG ERROR_CANTWRITE = 1013;
+constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
+constexpr LONG ERROR_SERVICE_ALREADY_RUNNING = 1056;
+constexpr LONG ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+constexpr LONG ERROR_SERVICE_NOT_ACTIVE = 1062;
+constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
