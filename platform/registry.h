@@ -101,7 +101,9 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string& name, DWORD* type);
 // Conveniences: one value of root\subKey in a single call, as RegGetValue.
 // A value of another type than asked gives ERROR_UNSUPPORTED_TYPE (out
 // untouched); RegGetString accepts REG_SZ and REG_EXPAND_SZ (not expanded).
-// The setters create the key when it is missing.
+// The setters create the key when it is missing. RegSetMultiString refuses
+// an empty string in the list (ERROR_INVALID_PARAMETER): the format ends
+// the list at the first one.
 LONG RegGetDword(HKEY root, const std::string& subKey, const std::string& value, DWORD& out);
 LONG RegGetString(HKEY root, const std::string& subKey, const std::string& value, std::string& out);
 LONG RegGetMultiString(HKEY root, const std::string& subKey, const std::string& value,
