@@ -62,7 +62,9 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsContext, 
 
 // Makes `factory` (an IClassFactory; AddRef'd, released on revoke) the
 // class object of `clsid` in this process for the contexts in clsContext.
-// *cookie identifies the registration for CoRevokeClassObject.
+// *cookie identifies the registration for CoRevokeClassObject. Every
+// registration serves any number of creations (REGCLS_MULTIPLEUSE);
+// `flags` is taken for the Windows signature only.
 HRESULT CoRegisterClassObject(const CLSID& clsid, IUnknown* factory, DWORD clsContext, DWORD flags,
                               DWORD* cookie);
 // E_INVALIDARG for an unknown cookie.
@@ -75,5 +77,6 @@ HRESULT CoRevokeClassObject(DWORD cookie);
 // progId). Replaces an earlier registration of the same class.
 HRESULT RegisterInprocServer(const CLSID& clsid, const std::string& progId,
                              const std::string& description, const std::string& libraryPath);
+// Registry failures come back as HRESULT_FROM_WIN32(code).
 // Removes both keys with their subtrees; S_OK also when they were missing.
 HRESULT UnregisterInprocServer(const CLSID& clsid, const std::string& progId);
