@@ -4,6 +4,11 @@
 // from the typed getters), never undefined behaviour. ChangeType converts
 // between the numeric types, BOOL and BSTR with the OLE rules that matter
 // here (range checked: DISP_E_OVERFLOW; unparsable text: DISP_E_TYPEMISMATCH).
+// Reals round half to even into integers; BOOL becomes -1/0 as a number and
+// "-1"/"0" as text; text becomes BOOL from "True"/"False" or a number; EMPTY
+// is 0, "" or FALSE. DATE converts as its number, never as text; NULL,
+// ERROR and EMPTY as targets are DISP_E_TYPEMISMATCH, an unknown VT_ code
+// DISP_E_BADVARTYPE.
 #pragma once
 
 #include <cstdint>
