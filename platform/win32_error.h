@@ -2,6 +2,8 @@
 // that answers like a Win32 call (registry, services, files).
 #pragma once
 
+#include <string>
+
 #include "platform/com.h"
 
 constexpr LONG ERROR_SUCCESS = 0;
@@ -29,3 +31,7 @@ constexpr LONG ERROR_SERVICE_ALREADY_RUNNING = 1056;
 constexpr LONG ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 constexpr LONG ERROR_SERVICE_NOT_ACTIVE = 1062;
 constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
+
+// The Windows message text of a code ("Access is denied."), as FormatMessage
+// gives it; "Error <code>." for a code without a text here.
+std::string Win32ErrorText(LONG code);
