@@ -1,0 +1,86 @@
+#include "toolkit/event_dispatcher.h"
+
+#include <algorithm>
+
+#include "toolkit/condition.h"
+#include "toolkit/engine.h"
+#include "toolkit/subscription.h"
+
+CAEEventDispatcher::CAEEventDispatcher() : list_(std::make_shared<const List>()) {}
+
+CAEEventDispatcher::~CAEEventDispatcher() { Stop(); }
+
+void CAEEventDispatcher::Start() {
+  std::lock_guard lock(wakeMutex_);
+  if (thread_.joinable()) return;
+  stop_ = false;
+  thread_ = std::thread(&CAEEventDispatcher::Run, this);
+}
+
+void CAEEventDispatcher::Stop() {
+  std::thread thread;
+  {
+    std::lock_guard lock(wakeMutex_);
+    stop_ = true;
+    thread.swap(thread_);
+  }
+  wakeCv_.notify_all();
+  if (!thread.joinable()) return;
+  // A sink that uninitializes the toolkit from inside OnEvent ends its own thread.
+  if (thread.get_id() == std::this_thread::get_id()) {
+    thread.detach();
+  } else {
+    thread.join();
+  }
+}
+
+void CAEEventDispatcher::Register(std::shared_ptr<CAESubscription> subscription) {
+  std::lock_guard lock(listMutex_);
+  auto list = std::make_shared<List>(*list_);
+  list->push_back(std::move(subscription));
+  list_ = std::move(list);
+}
+
+void CAEEventDispatcher::Unregister(const CAESubscription* subscription) {
+  std::shared_ptr<const List> old;  // the last reference may go here, outside the lock
+  std::lock_guard lock(listMutex_);
+  auto list = std::make_shared<List>(*list_);
+  list->erase(std::remove_if(list->begin(), list->end(), [&](const auto& s) { return s.get() == subscription; }),
+              list->end());
+  old = std::exchange(list_, std::move(list));
+}
+
+std::shared_ptr<const CAEEventDispatcher::List> CAEEventDispatcher::Subscriptions() const {
+  std::lock_guard lock(listMutex_);
+  return list_;
+}
+
+void CAEEventDispatcher::Publish(const CAECondition& condition, WORD changeMask) {
+  CAEEngine::Instance().Statistics().CountEvent();
+  std::shared_ptr<const List> subscriptions = Subscriptions();
+  if (subscriptions->empty()) return;
+  // Built once, offered to every subscription; the buffer is reused.
+  thread_local ONEVENTSTRUCT event;
+  condition.BuildEvent(changeMask, event);
+  for (const auto& s : *subscriptions) s->Offer(event, condition);
+}
+
+void CAEEventDispatcher::Wake() {
+  if (wakePending_.exchange(true)) return;
+  std::lock_guard lock(wakeMutex_);
+  wakeCv_.notify_one();
+}
+
+void CAEEventDispatcher::Run() {
+  CAEStatistics& statistics = CAEEngine::Instance().Statistics();
+  std::unique_lock lock(wakeMutex_);
+  while (!stop_) {
+    wakePending_.store(false);
+    lock.unlock();
+    Clock::time_point now = Clock::now();
+    Clock::time_point next = statistics.Roll(now);
+    for (const auto& s : *Subscriptions()) next = std::min(next, s->Deliver(now));
+    lock.lock();
+    wakeCv_.wait_until(lock, next, [&] { return stop_ || wakePending_.load(); });
+  }
+}

@@ -1,0 +1,99 @@
+#include "toolkit/server_interface.h"
+
+#include "platform/class_factory.h"
+#include "toolkit/engine.h"
+#include "toolkit/event_server_factory.h"
+#include "toolkit/opcae.h"
+#include "toolkit/registrar.h"
+#include "toolkit/source.h"
+
+CAEServerInterface g_ServerInterface;
+
+CAEServerInterface::~CAEServerInterface() { Uninitialize(); }
+
+int CAEServerInterface::Initialize(void*, const CLSID& clsid, const std::string& vendor, char areaDelimiter, int,
+                                   const CAEServerRegistration* registration) {
+  std::lock_guard lock(mutex_);
+  if (initialized_ || areaDelimiter == '\0') return 0;
+  CAEEventServerFactory* factory = CAEEventServerFactory::Create();
+  DWORD cookie = 0;
+  HRESULT hr = CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+  factory->Release();  // the registration keeps its own reference
+  if (FAILED(hr)) return 0;
+  factoryCookie_ = cookie;
+  clsid_ = clsid;
+  hasRegistration_ = registration != nullptr;
+  registration_ = registration ? *registration : CAEServerRegistration();
+  CAESource::SetAreaDelimiter(areaDelimiter);
+  CAEEngine& engine = CAEEngine::Instance();
+  engine.SetIdentity(vendor);
+  engine.serverState.store(OPCAE_STATUS_RUNNING);
+  engine.Dispatcher().Start();
+  initialized_ = true;
+  return 1;
+}
+
+HRESULT CAEServerInterface::RegisterServer() {
+  std::lock_guard lock(mutex_);
+  if (!initialized_ || !hasRegistration_) return E_UNEXPECTED;
+  return CAERegistrar::Register(clsid_, registration_);
+}
+
+HRESULT CAEServerInterface::UnregisterServer() {
+  std::lock_guard lock(mutex_);
+  if (!initialized_ || !hasRegistration_) return E_UNEXPECTED;
+  return CAERegistrar::Unregister(clsid_, registration_);
+}
+
+void CAEServerInterface::SetCallbackObject(CAEServerCallback* callback) {
+  CAEEngine::Instance().SetCallback(callback);
+}
+
+void CAEServerInterface::SetStatus(DWORD state) { CAEEngine::Instance().serverState.store(state); }
+
+HRESULT CAEServerInterface::SetTraceInfo(int level, int toFile, const std::string& file, DWORD maxBytes) {
+  return CAEEngine::Instance().Trace().Configure(level, toFile, file, maxBytes);
+}
+
+void CAEServerInterface::EnableCOMCallTracing(BOOL enable) {
+  CAEEngine::Instance().Trace().SetCallTracing(enable != FALSE);
+}
+
+HRESULT CAEServerInterface::GetStatistic(int index, VARIANT* value) {
+  return CAEEngine::Instance().Statistics().Get(index, value);
+}
+
+void CAEServerInterface::SetStatsSamplePeriod(DWORD ms) {
+  CAEEngine& engine = CAEEngine::Instance();
+  engine.Statistics().SetSamplePeriod(ms);
+  engine.Dispatcher().Wake();
+}
+
+BOOL CAEServerInterface::IsServerInUse() {
+  return CAEEngine::Instance().Statistics().eventServers.load() > 0 ? TRUE : FALSE;
+}
+
+HRESULT CAEServerInterface::RequestDisconnect(const std::string& reason) {
+  CAEEngine& engine = CAEEngine::Instance();
+  auto sinks = engine.ShutdownSinks();
+  engine.TraceLine(1, "shutdown requested (" + std::to_string(sinks.size()) + " clients): " + reason);
+  for (auto& sink : sinks) sink->ShutdownRequest(reason);
+  return S_OK;
+}
+
+void CAEServerInterface::ValidateSourcesInSetFilter(BOOL validate) {
+  CAEEngine::Instance().validateSources.store(validate != FALSE);
+}
+
+void CAEServerInterface::ValidateAreasInSetFilter(BOOL validate) {
+  CAEEngine::Instance().validateAreas.store(validate != FALSE);
+}
+
+void CAEServerInterface::Uninitialize() {
+  std::lock_guard lock(mutex_);
+  if (!initialized_) return;
+  CoRevokeClassObject(factoryCookie_);
+  factoryCookie_ = 0;
+  CAEEngine::Instance().Dispatcher().Stop();
+  initialized_ = false;
+}

@@ -1,0 +1,106 @@
+#include "toolkit/source_cache.h"
+
+CAESourceCache g_SourceCache;
+
+CAESourceCache::~CAESourceCache() { Clear(1); }
+
+int CAESourceCache::NumberOfSources() {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(sources_.size());
+}
+
+CAESource* CAESourceCache::GetSourceAt(int i) {
+  std::lock_guard lock(mutex_);
+  return i >= 0 && i < static_cast<int>(sources_.size()) ? sources_[i] : nullptr;
+}
+
+CAESource* CAESourceCache::GetSource(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : sources_[it->second];
+}
+
+CAESourcePtr CAESourceCache::FindSource(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto it = index_.find(name);
+  return it == index_.end() ? CAESourcePtr() : CAESourcePtr(sources_[it->second]);
+}
+
+int CAESourceCache::AddSource(CAESource* source) {
+  if (!source) return 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (index_.emplace(source->Name(), sources_.size()).second) {
+      sources_.push_back(source);
+      areas_.AddSource(*source);
+      return 1;
+    }
+  }
+  source->Release();
+  return 0;
+}
+
+int CAESourceCache::RemoveSource(const std::string& name) {
+  CAESourcePtr removed;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = index_.find(name);
+    if (it == index_.end()) return 0;
+    size_t pos = it->second;
+    removed = CAESourcePtr::Adopt(sources_[pos]);
+    index_.erase(it);
+    if (pos + 1 != sources_.size()) {
+      sources_[pos] = sources_.back();
+      index_[sources_[pos]->Name()] = pos;
+    }
+    sources_.pop_back();
+    areas_.RemoveSource(*removed);
+  }
+  return 1;  // `removed` releases the cache's reference outside the internal lock
+}
+
+void CAESourceCache::Clear(int dispose) {
+  std::vector<CAESource*> sources;
+  {
+    std::lock_guard lock(mutex_);
+    sources.swap(sources_);
+    index_.clear();
+    areas_.Clear();
+  }
+  if (dispose) {
+    for (CAESource* s : sources) s->Release();
+  }
+}
+
+std::vector<CAESourcePtr> CAESourceCache::Snapshot() {
+  std::lock_guard lock(mutex_);
+  std::vector<CAESourcePtr> all;
+  all.reserve(sources_.size());
+  for (CAESource* s : sources_) all.emplace_back(s);
+  return all;
+}
+
+bool CAESourceCache::HasArea(const std::string& area) {
+  std::lock_guard lock(mutex_);
+  return areas_.HasArea(area);
+}
+
+std::vector<std::string> CAESourceCache::ChildAreas(const std::string& area) {
+  std::lock_guard lock(mutex_);
+  return areas_.ChildAreas(area);
+}
+
+std::vector<std::string> CAESourceCache::SourceNamesInArea(const std::string& area) {
+  std::lock_guard lock(mutex_);
+  return areas_.SourceNames(area);
+}
+
+std::string CAESourceCache::QualifiedSourceName(const std::string& area, const std::string& shortName) {
+  std::lock_guard lock(mutex_);
+  return areas_.QualifiedSourceName(area, shortName);
+}
+
+std::vector<std::string> CAESourceCache::AllAreas() {
+  std::lock_guard lock(mutex_);
+  return areas_.AllAreas();
+}

@@ -1,0 +1,65 @@
+// The cache of all event sources, by name, with the tree of their areas.
+//
+// Contract: Lock/Unlock make a sequence of calls atomic (blocking, recursive
+// for the owning thread); every method also locks internally, so single
+// calls are safe without Lock. Raw source pointers returned here stay valid
+// while the caller holds the cache lock or a reference of its own
+// (FindSource returns one). AddSource takes over the creator's reference;
+// RemoveSource and Clear(1) drop the cache's reference, so a source goes
+// when its last user lets go. Look-up is by hash; removal is O(1) and may
+// reorder the indexes of GetSourceAt.
+// Lock order: the cache lock before any source lock.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "toolkit/area_tree.h"
+#include "toolkit/source.h"
+#include "toolkit/source_ptr.h"
+
+class CAESourceCache {
+ public:
+  CAESourceCache() = default;
+  // Drops the cache's references.
+  ~CAESourceCache();
+  CAESourceCache(const CAESourceCache&) = delete;
+  CAESourceCache& operator=(const CAESourceCache&) = delete;
+
+  void Lock() { mutex_.lock(); }
+  void Unlock() { mutex_.unlock(); }
+
+  int NumberOfSources();
+  // Null when out of range / absent.
+  CAESource* GetSourceAt(int i);
+  CAESource* GetSource(const std::string& name);
+  // The source with a reference of the caller's own (empty when absent).
+  CAESourcePtr FindSource(const std::string& name);
+  // Nonzero when added. 0 for null or a duplicate name; the reference
+  // handed over is then released.
+  int AddSource(CAESource* source);
+  // Nonzero when removed.
+  int RemoveSource(const std::string& name);
+  // Empties the cache. dispose nonzero: the cache's references are dropped;
+  // 0: they pass to the caller, who must Release each source it took.
+  void Clear(int dispose);
+  // Every source, each with a reference, for walks without the cache lock.
+  std::vector<CAESourcePtr> Snapshot();
+
+  // Areas (for browsing and name validation).
+  bool HasArea(const std::string& area);
+  std::vector<std::string> ChildAreas(const std::string& area);
+  std::vector<std::string> SourceNamesInArea(const std::string& area);
+  std::string QualifiedSourceName(const std::string& area, const std::string& shortName);
+  std::vector<std::string> AllAreas();
+
+ private:
+  std::recursive_mutex mutex_;
+  std::unordered_map<std::string, size_t> index_;  // name -> position in sources_
+  std::vector<CAESource*> sources_;
+  CAEAreaTree areas_;
+};
+
+extern CAESourceCache g_SourceCache;
