@@ -228,10 +228,13 @@ TEST_F(ConfigServer, InjectedFailuresHoldForEveryObjectUntilCleared) {
 }
 
 TEST_F(ConfigServer, ServesAFiftyMegabyteDocumentIntact) {
+  std::string chunk;
+  for (int i = 0; chunk.size() < 1024 * 1024; ++i)
+    chunk += "<BlockSubElement Name=\"TIC" + std::to_string(i) + ".AS\" BlockType=\"O0C\"/>\n";
   std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProducedData xmlns=\"urn:ralto:config:1.0\">\n";
-  for (int i = 0; big.size() < 50u * 1024 * 1024; ++i)
-    big += "<BlockSubElement Name=\"TIC" + std::to_string(i) + ".AS\" BlockType=\"O0C\"/>\n";
+  for (int part = 0; part < 50; ++part) big += "<!-- part " + std::to_string(part) + " -->\n" + chunk;
   big += "</ProducedData>\n";
+  ASSERT_GE(big.size(), 50u * 1024 * 1024);
   WriteFile(dir_ + "/ProducedData_1.xml", big);
   ASSERT_EQ(Control(server_)->SetDocumentDirectory(dir_), S_OK);
   BSTR text;
