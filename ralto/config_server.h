@@ -15,6 +15,7 @@
 // E_INVALIDARG for another kind, kind 1 with an id other than 1, or nonzero
 // reserved arguments; one of the four RALTO_E_ codes below; E_ACCESSDENIED
 // or RALTO_E_READ_FAILED when a document file exists but cannot be read;
+// E_OUTOFMEMORY when the document does not fit in memory;
 // REGDB_E_READREGDB when the registry store cannot be read. *document is
 // left empty on failure.
 //

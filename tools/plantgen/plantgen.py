@@ -287,12 +287,15 @@ def edit(args):
     secs = int(producer.get("ConfigTimeSecs"))
     rng = PlantRandom("%s:%d:%d" % (args.seed, args.producer, secs))
     holder = producer.find("%s/%s" % (q("RaltoConfigExtension"), q("BlockStructures")))
+    if holder is None:
+        raise RuntimeError("%s has no RaltoConfigExtension/BlockStructures" % path)
     structures = alarm_structures(root)
 
     removed = rng.rng.sample(structures, min(args.remove_blocks, len(structures)))
     for s in removed:
         holder.remove(s)
-    kept = [s for s in structures if s not in removed]
+    gone = {id(s) for s in removed}
+    kept = [s for s in structures if id(s) not in gone]
 
     areas = [a for s in kept for a in effective_areas(s)]
     names = sorted({a.get("Data", "") for a in areas})
