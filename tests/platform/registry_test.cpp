@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/support/debug_capture.h"
 
@@ -245,7 +247,8 @@ TEST(Registry, DeletesKeysAndSubtrees) {
   EXPECT_EQ(RegQueryValueEx(key, "again", nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
   std::string name;
   EXPECT_EQ(RegEnumKeyEx(key, 0, name), ERROR_KEY_DELETED);
-  EXPECT_EQ(RegOpenKeyEx(key, "", KEY_READ, &fresh), ERROR_KEY_DELETED);
+  HKEY again;
+  EXPECT_EQ(RegOpenKeyEx(key, "", KEY_READ, &again), ERROR_KEY_DELETED);
   RegCloseKey(key);
   RegCloseKey(fresh);
 
@@ -321,6 +324,32 @@ TEST(Registry, ProcessesWritingAtOnceLoseNothing) {
   DWORD v = 0;
   EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, kApp + "\\Shared\\K3", "c2_143", v), ERROR_SUCCESS);
   EXPECT_EQ(v, 143u);
+}
+
+TEST(Registry, ThreadsShareTheStore) {
+  constexpr int kThreads = 4, kRounds = 100;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string key = kApp + "\\Thread" + std::to_string(t);
+      for (int i = 0; i < kRounds; ++i) {
+        DWORD v = 0;
+        HKEY handle;
+        failures += RegSetDword(HKEY_LOCAL_MACHINE, key, "v" + std::to_string(i), DWORD(i)) != ERROR_SUCCESS;
+        failures += RegGetDword(HKEY_LOCAL_MACHINE, key, "v" + std::to_string(i), v) != ERROR_SUCCESS || v != DWORD(i);
+        failures += RegOpenKeyEx(HKEY_LOCAL_MACHINE, kApp, KEY_READ, &handle) != ERROR_SUCCESS;
+        SubKeys(handle);
+        RegCloseKey(handle);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kApp + "\\Thread3", KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(ValueNames(key).size(), size_t(kRounds));
+  RegCloseKey(key);
 }
 
 TEST(Registry, FileThatIsNoDatabaseIsReportedAndLeftAlone) {
