@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/connection_point.h"
 #include "platform/filetime.h"
 #include "platform/variant.h"
 #include "toolkit/opccomn.h"

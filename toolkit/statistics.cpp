@@ -26,8 +26,7 @@ void CAEStatistics::SetSamplePeriod(DWORD ms) {
 CAEStatistics::Clock::time_point CAEStatistics::Roll(Clock::time_point now) {
   auto period = std::chrono::milliseconds(periodMs_.load());
   if (restart_.exchange(false)) {
-    generatedAtStart_ = generated_.load();
-    periodEnd_ = now + period;
+    periodEnd_ = now + period;  // events since the last roll count in the new period
   } else if (now >= periodEnd_) {
     uint64_t total = generated_.load();
     lastPeriod_.store(total - generatedAtStart_);

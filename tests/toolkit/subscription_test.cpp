@@ -1,0 +1,285 @@
+// Subscriptions: filters, grouping by max size, state, refresh, returned
+// attributes, name validation, connection points, and clients that leave
+// from inside OnEvent.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "toolkit/server_callback.h"
+#include "toolkit_fixture.h"
+
+namespace {
+
+class SubscriptionTest : public ToolkitTest {
+ protected:
+  void SetUp() override {
+    ToolkitTest::SetUp();
+    AddLevelSource("Plant/Unit1/TIC100.A");
+    AddLevelSource("Plant/Unit2/PIC200.A");
+    AddLevelSource("Yard/FIC300.A");
+    server_ = Connect();
+  }
+  void TearDown() override {
+    server_.Reset();
+    ToolkitTest::TearDown();
+  }
+
+  static std::set<std::string> SourcesOf(TestSink* sink) {
+    std::set<std::string> names;
+    for (const auto& e : sink->Events()) names.insert(e.szSource);
+    return names;
+  }
+
+  ComPtr<IOPCEventServer> server_;
+};
+
+TEST_F(SubscriptionTest, EventsReachOnlyMatchingSubscriptions) {
+  struct Client {
+    ComPtr<TestSink> sink = TestSink::Make();
+    ComPtr<IOPCEventSubscriptionMgt> subscription;
+  };
+  Client all, unit1, pics, severe, bits, tracking, inactive;
+  for (Client* c : {&all, &unit1, &pics, &severe, &bits, &tracking, &inactive}) {
+    c->subscription = Subscribe(server_.Get(), c->sink.Get());
+  }
+  std::string area = "Plant/Unit1", pattern = "*/PIC*";
+  DWORD bitCategory = kBitCategory;
+  ASSERT_EQ(unit1.subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &area, 0, nullptr), S_OK);
+  ASSERT_EQ(pics.subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 0, nullptr, 1, &pattern), S_OK);
+  ASSERT_EQ(severe.subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 800, 1000, 0, nullptr, 0, nullptr), S_OK);
+  ASSERT_EQ(bits.subscription->SetFilter(OPC_ALL_EVENTS, 1, &bitCategory, 1, 1000, 0, nullptr, 0, nullptr), S_OK);
+  ASSERT_EQ(tracking.subscription->SetFilter(OPC_TRACKING_EVENT, 0, nullptr, 1, 1000, 0, nullptr, 0, nullptr), S_OK);
+  BOOL off = FALSE;
+  DWORD revisedBuffer, revisedMax;
+  ASSERT_EQ(inactive.subscription->SetState(&off, nullptr, nullptr, 7, &revisedBuffer, &revisedMax), S_OK);
+
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("HiHi", "", TRUE, nullptr);
+  Level("Yard/FIC300.A")->Activate("Hi", "", TRUE, nullptr);
+  ASSERT_TRUE(all.sink->WaitForEvents(3));
+  ASSERT_TRUE(unit1.sink->WaitForEvents(1));
+  ASSERT_TRUE(pics.sink->WaitForEvents(1));
+  ASSERT_TRUE(severe.sink->WaitForEvents(1));
+  // A last event that everyone with a matching filter sees, so that nothing is still on its way.
+  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", TRUE, nullptr);
+  ASSERT_TRUE(unit1.sink->WaitForEvents(2));
+  ASSERT_TRUE(severe.sink->WaitForEvents(2));
+
+  EXPECT_EQ(SourcesOf(unit1.sink.Get()), std::set<std::string>{"Plant/Unit1/TIC100.A"});
+  EXPECT_EQ(SourcesOf(pics.sink.Get()), std::set<std::string>{"Plant/Unit2/PIC200.A"});
+  EXPECT_EQ(SourcesOf(severe.sink.Get()), (std::set<std::string>{"Plant/Unit1/TIC100.A", "Plant/Unit2/PIC200.A"}));
+  EXPECT_TRUE(bits.sink->Events().empty());
+  EXPECT_TRUE(tracking.sink->Events().empty());
+  EXPECT_TRUE(inactive.sink->Events().empty());
+}
+
+TEST_F(SubscriptionTest, FilterIsValidatedAndReportedBack) {
+  auto sink = TestSink::Make();
+  auto subscription = Subscribe(server_.Get(), sink.Get());
+  DWORD unknownCategory = 2;
+  std::string badPattern = "Plant/[Z-A]", unknownSource = "Plant/Unit9/X.A", unknownArea = "Plant/Unit9";
+  EXPECT_EQ(subscription->SetFilter(0, 0, nullptr, 1, 1000, 0, nullptr, 0, nullptr), E_INVALIDARG);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 0, 1000, 0, nullptr, 0, nullptr), E_INVALIDARG);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 600, 500, 0, nullptr, 0, nullptr), E_INVALIDARG);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 1, &unknownCategory, 1, 1000, 0, nullptr, 0, nullptr),
+            E_INVALIDARG);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &badPattern, 0, nullptr), E_INVALIDARG);
+
+  // Names are taken as given until validation is switched on.
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &unknownArea, 1, &unknownSource), S_OK);
+  g_ServerInterface.ValidateSourcesInSetFilter(TRUE);
+  g_ServerInterface.ValidateAreasInSetFilter(TRUE);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 0, nullptr, 1, &unknownSource), E_INVALIDARG);
+  EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &unknownArea, 0, nullptr), E_INVALIDARG);
+  std::string area = "Plant/Unit2", source = "Yard/*";
+  DWORD category = kLevelCategory;
+  ASSERT_EQ(subscription->SetFilter(OPC_CONDITION_EVENT, 1, &category, 100, 900, 1, &area, 1, &source), S_OK);
+
+  DWORD type, low, high;
+  std::vector<DWORD> categories;
+  std::vector<std::string> areas, sources;
+  ASSERT_EQ(subscription->GetFilter(&type, &categories, &low, &high, &areas, &sources), S_OK);
+  EXPECT_EQ(type, OPC_CONDITION_EVENT);
+  EXPECT_EQ(categories, std::vector<DWORD>{kLevelCategory});
+  EXPECT_EQ(low, 100u);
+  EXPECT_EQ(high, 900u);
+  EXPECT_EQ(areas, std::vector<std::string>{"Plant/Unit2"});
+  EXPECT_EQ(sources, std::vector<std::string>{"Yard/*"});
+}
+
+TEST_F(SubscriptionTest, MaxSizeGroupsAndOrderIsKept) {
+  auto sink = TestSink::Make();
+  // A long buffer time: only the max size makes the second callback happen.
+  auto subscription = Subscribe(server_.Get(), sink.Get(), 60000, 3);
+  CAECondition* level = Level("Plant/Unit1/TIC100.A");
+  level->Activate("Hi", "m0", TRUE, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(1));
+  for (int i = 1; i <= 3; ++i) level->Activate("Hi", "m" + std::to_string(i), TRUE, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(4));
+  level->Activate("Hi", "m4", TRUE, nullptr);
+  DWORD zero = 0, revisedBuffer, revisedMax;
+  ASSERT_EQ(subscription->SetState(nullptr, &zero, nullptr, 9, &revisedBuffer, &revisedMax), S_OK);
+  EXPECT_EQ(revisedBuffer, 0u);
+  EXPECT_EQ(revisedMax, 3u);
+  ASSERT_TRUE(sink->WaitForEvents(5));
+
+  auto calls = sink->Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].count, 1u);
+  EXPECT_EQ(calls[1].count, 3u);
+  EXPECT_EQ(calls[2].count, 1u);
+  EXPECT_EQ(calls[1].handle, 7u);
+  EXPECT_EQ(calls[2].handle, 9u);
+  auto events = sink->Events();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(events[i].szMessage, "m" + std::to_string(i));
+
+  BOOL active;
+  DWORD bufferTime, maxSize;
+  OPCHANDLE handle;
+  ASSERT_EQ(subscription->GetState(&active, &bufferTime, &maxSize, &handle), S_OK);
+  EXPECT_TRUE(active);
+  EXPECT_EQ(bufferTime, 0u);
+  EXPECT_EQ(maxSize, 3u);
+  EXPECT_EQ(handle, 9u);
+}
+
+TEST_F(SubscriptionTest, RefreshResendsConditionsThatNeedAttention) {
+  auto sink = TestSink::Make();
+  DWORD cookie = 0;
+  auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 0, 7, &cookie);
+  BOOL off = FALSE;
+  DWORD revisedBuffer, revisedMax;
+  ASSERT_EQ(subscription->SetState(&off, nullptr, nullptr, 7, &revisedBuffer, &revisedMax), S_OK);
+  AddLevelSource("Yard/Quiet.A");
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "active unacked", TRUE, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "active acked", FALSE, nullptr);
+  Level("Yard/FIC300.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Yard/FIC300.A")->Deactivate("back, unacked", TRUE, nullptr);
+
+  EXPECT_EQ(subscription->Refresh(cookie + 1), E_INVALIDARG);
+  EXPECT_EQ(subscription->CancelRefresh(cookie), E_FAIL);
+  ASSERT_EQ(subscription->Refresh(cookie), S_OK) << "refresh works while inactive";
+  ASSERT_TRUE(Eventually([&] {
+    auto calls = sink->Calls();
+    return !calls.empty() && calls.back().lastRefresh;
+  }));
+  EXPECT_EQ(SourcesOf(sink.Get()),
+            (std::set<std::string>{"Plant/Unit1/TIC100.A", "Plant/Unit2/PIC200.A", "Yard/FIC300.A"}));
+  for (const auto& call : sink->Calls()) EXPECT_TRUE(call.refresh);
+}
+
+TEST_F(SubscriptionTest, RefreshIsBusyUntilDeliveredAndCanBeCancelled) {
+  auto sink = TestSink::Make();
+  DWORD cookie = 0;
+  auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 1, 7, &cookie);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "", TRUE, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(2));
+  sink->Clear();
+
+  // The sink holds the first refresh callback until the test has tried again.
+  std::atomic<bool> inRefresh{false}, release{false};
+  sink->SetHook([&](const ONEVENTSTRUCT&) {
+    inRefresh = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  ASSERT_EQ(subscription->Refresh(cookie), S_OK);
+  ASSERT_TRUE(Eventually([&] { return inRefresh.load(); }));
+  EXPECT_EQ(subscription->Refresh(cookie), OPC_E_BUSY);
+  EXPECT_EQ(subscription->CancelRefresh(cookie), S_OK);
+  sink->SetHook(nullptr);
+  release = true;
+  // The cancelled refresh sends nothing more; a new one runs to its end.
+  ASSERT_TRUE(Eventually([&] { return subscription->Refresh(cookie) == S_OK; }));
+  ASSERT_TRUE(Eventually([&] {
+    auto calls = sink->Calls();
+    return !calls.empty() && calls.back().lastRefresh;
+  }));
+  auto calls = sink->Calls();
+  EXPECT_EQ(calls.size(), 3u) << "one held call, then the new refresh's two";
+}
+
+TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
+  struct Attributes : CAEServerCallback {
+    BOOL GetConditionAttributeValues(LONG, DWORD count, const DWORD* ids, CAECondition* condition,
+                                     VARIANT* values) override {
+      for (DWORD i = 0; i < count; ++i) values[i] = VARIANT::Bstr(condition->Message() + "#" + std::to_string(ids[i]));
+      return TRUE;
+    }
+  } attributes;
+  g_ServerInterface.SetCallbackObject(&attributes);
+  auto sink = TestSink::Make();
+  auto subscription = Subscribe(server_.Get(), sink.Get());
+  DWORD ids[] = {kUserAttribute, kCommentAttribute};
+  DWORD foreign = 5;
+  EXPECT_EQ(subscription->SelectReturnedAttributes(kLevelCategory, 1, &foreign), E_INVALIDARG);
+  EXPECT_EQ(subscription->SelectReturnedAttributes(2, 0, nullptr), E_INVALIDARG);
+  ASSERT_EQ(subscription->SelectReturnedAttributes(kLevelCategory, 2, ids), S_OK);
+  std::vector<DWORD> selected;
+  ASSERT_EQ(subscription->GetReturnedAttributes(kLevelCategory, &selected), S_OK);
+  EXPECT_EQ(selected, (std::vector<DWORD>{kUserAttribute, kCommentAttribute}));
+
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "first", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "second", TRUE, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(2));
+  auto events = sink->Events();
+  ASSERT_EQ(events[0].pEventAttributes.size(), 2u);
+  EXPECT_EQ(events[0].pEventAttributes[0].bstrVal, "first#1");
+  EXPECT_EQ(events[0].pEventAttributes[1].bstrVal, "first#0");
+  EXPECT_EQ(events[1].pEventAttributes[0].bstrVal, "second#1");
+  g_ServerInterface.SetCallbackObject(nullptr);
+}
+
+TEST_F(SubscriptionTest, ConnectionPointRules) {
+  ComPtr<IUnknown> unknown;
+  DWORD revisedBuffer, revisedMax;
+  ASSERT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IConnectionPointContainer, unknown.Put(),
+                                             &revisedBuffer, &revisedMax),
+            S_OK);
+  ComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(unknown.As(IID_IConnectionPointContainer, container), S_OK);
+  ComPtr<IConnectionPoint> point;
+  EXPECT_EQ(container->FindConnectionPoint(IID_IOPCShutdown, point.Put()), CONNECT_E_NOCONNECTION);
+  ASSERT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, point.Put()), S_OK);
+  IID iid;
+  ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
+  EXPECT_EQ(iid, IID_IOPCEventSink);
+
+  auto sink = TestSink::Make(), second = TestSink::Make();
+  DWORD cookie = 0, other = 0;
+  ASSERT_EQ(point->Advise(static_cast<IOPCEventSink*>(sink.Get()), &cookie), S_OK);
+  EXPECT_NE(cookie, 0u);
+  EXPECT_EQ(point->Advise(static_cast<IOPCEventSink*>(second.Get()), &other), CONNECT_E_ADVISELIMIT);
+  EXPECT_EQ(point->Unadvise(cookie + 1), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+
+  ComPtr<IUnknown> notASink;
+  ASSERT_EQ(server_->CreateAreaBrowser(IID_IUnknown, notASink.Put()), S_OK);
+  EXPECT_EQ(point->Advise(notASink.Get(), &other), CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSink, unknown.Put(), &revisedBuffer,
+                                             &revisedMax),
+            E_NOINTERFACE);
+}
+
+TEST_F(SubscriptionTest, ClientMayLeaveFromInsideOnEvent) {
+  auto sink = TestSink::Make();
+  auto subscription = Subscribe(server_.Get(), sink.Get());
+  IOPCEventSubscriptionMgt* raw = subscription.Detach();
+  std::atomic<bool> released{false};
+  sink->SetHook([&](const ONEVENTSTRUCT&) {
+    if (!released.exchange(true)) raw->Release();
+  });
+  CAECondition* level = Level("Plant/Unit1/TIC100.A");
+  level->Activate("Hi", "", TRUE, nullptr);
+  ASSERT_TRUE(Eventually([&] { return released.load(); }));
+  level->Activate("HiHi", "", TRUE, nullptr);
+  VARIANT subscriptions;
+  ASSERT_TRUE(Eventually([&] {
+    g_ServerInterface.GetStatistic(2, &subscriptions);
+    return subscriptions.lVal == 0;
+  }));
+}
+
+}  // namespace
