@@ -79,7 +79,9 @@ void CAEEventDispatcher::Run() {
     lock.unlock();
     Clock::time_point now = Clock::now();
     Clock::time_point next = statistics.Roll(now);
-    for (const auto& s : *Subscriptions()) next = std::min(next, s->Deliver(now));
+    std::shared_ptr<const List> subscriptions = Subscriptions();  // keeps them alive through Deliver
+    for (const auto& s : *subscriptions) next = std::min(next, s->Deliver(now));
+    subscriptions.reset();
     lock.lock();
     wakeCv_.wait_until(lock, next, [&] { return stop_ || wakePending_.load(); });
   }
