@@ -6,8 +6,11 @@
 // Release (after the client's subscriptions, which reference it, are gone)
 // calls OnClientDisconnect; neither under a toolkit lock. Methods may be
 // called from any thread, including from a sink on the delivery thread.
-// Not built yet: Enable/Disable by area apply to the areas' own sources and
-// those below them; there is no separate enable state per area.
+// Enable/Disable by area act on the conditions of every source in the area
+// and below it; the enabled state lives in the conditions only. AckCondition
+// answers S_FALSE when any element is not S_OK (OPC_S_ALREADYACKED included).
+// Not built yet: EnumConnectionPoints (E_NOTIMPL) and IOPCEventServer2 (the
+// interface is not offered).
 #pragma once
 
 #include <atomic>

@@ -9,7 +9,9 @@
 
 CAEServerInterface g_ServerInterface;
 
-CAEServerInterface::~CAEServerInterface() { Uninitialize(); }
+// At exit the engine stops its own thread; the process-wide factory table
+// may already be gone, so nothing is revoked here.
+CAEServerInterface::~CAEServerInterface() = default;
 
 int CAEServerInterface::Initialize(void*, const CLSID& clsid, const std::string& vendor, char areaDelimiter, int,
                                    const CAEServerRegistration* registration) {

@@ -9,6 +9,8 @@
 // the object's memory alive (shared ownership) while it still uses it, so a
 // client may release the subscription from inside OnEvent. Events of one
 // subscription are delivered in the order they were queued.
+// Not built yet: EnumConnectionPoints (E_NOTIMPL) and the 1.10 keep-alive
+// of IOPCEventSubscriptionMgt2 (the interface is not offered).
 // Locks: the subscription's own lock is taken under a source lock (Offer)
 // and never held while a source, the cache or a client is called.
 #pragma once
@@ -33,7 +35,7 @@ class CAESubscription final : public IOPCEventSubscriptionMgt, public IConnectio
   // Events queued beyond this for a client that does not keep up are dropped
   // (and reported through OnInternalError), so a stuck client cannot exhaust
   // the server's memory.
-  static constexpr size_t kQueueLimit = 1'000'000;
+  static constexpr size_t kQueueLimit = 100'000;
 
   // The new subscription queried for `iid` into *object.
   static HRESULT Create(CAEEventServer* server, BOOL active, DWORD bufferTime, DWORD maxSize,

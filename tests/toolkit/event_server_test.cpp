@@ -213,14 +213,15 @@ TEST_F(EventServerTest, StatisticsMove) {
 
   g_ServerInterface.SetStatsSamplePeriod(20);
   EXPECT_EQ(stat(0), 20);
+  int32_t generated = stat(4), notifications = stat(5);
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
   level->Activate("Hi", "high", TRUE, nullptr);
   level->Acknowledge("op", "", nullptr);
   level->Deactivate("", FALSE, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(3));
-  EXPECT_EQ(stat(4), 3);
-  EXPECT_GE(stat(5), 1);
-  EXPECT_LE(stat(5), 3);
+  EXPECT_EQ(stat(4) - generated, 3);
+  EXPECT_GE(stat(5) - notifications, 1);
+  EXPECT_LE(stat(5) - notifications, 3);
   // A period with events is reported, then a quiet one.
   auto lastPeriod = [] {
     VARIANT p;
