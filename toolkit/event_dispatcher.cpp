@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/debug.h"
+
 #include "toolkit/condition.h"
 #include "toolkit/engine.h"
 #include "toolkit/subscription.h"
@@ -14,23 +16,28 @@ void CAEEventDispatcher::Start() {
   std::lock_guard lock(wakeMutex_);
   if (thread_.joinable()) return;
   stop_ = false;
-  thread_ = std::thread(&CAEEventDispatcher::Run, this);
+  thread_ = std::thread(&CAEEventDispatcher::Run, this, ++generation_);
 }
 
-void CAEEventDispatcher::Stop() {
-  std::thread thread;
-  {
-    std::lock_guard lock(wakeMutex_);
-    stop_ = true;
-    thread.swap(thread_);
-  }
+void CAEEventDispatcher::Stop(DWORD timeoutMs) {
+  std::unique_lock lock(wakeMutex_);
+  if (!thread_.joinable()) return;
+  stop_ = true;
+  uint64_t generation = generation_;
+  std::thread thread = std::move(thread_);
   wakeCv_.notify_all();
-  if (!thread.joinable()) return;
   // A sink that uninitializes the toolkit from inside OnEvent ends its own thread.
   if (thread.get_id() == std::this_thread::get_id()) {
     thread.detach();
-  } else {
+    return;
+  }
+  bool ended = endedCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return ended_ >= generation; });
+  lock.unlock();
+  if (ended) {
     thread.join();
+  } else {
+    thread.detach();
+    DebugOutput("TolkAEServerU: the delivery thread is held by a client's OnEvent and is left to end by itself\n");
   }
 }
 
@@ -71,18 +78,24 @@ void CAEEventDispatcher::Wake() {
   wakeCv_.notify_one();
 }
 
-void CAEEventDispatcher::Run() {
-  CAEStatistics& statistics = CAEEngine::Instance().Statistics();
+void CAEEventDispatcher::Run(uint64_t generation) {
   std::unique_lock lock(wakeMutex_);
-  while (!stop_) {
+  while (!stop_ && generation_ == generation) {
     wakePending_.store(false);
     lock.unlock();
-    Clock::time_point now = Clock::now();
-    Clock::time_point next = statistics.Roll(now);
-    std::shared_ptr<const List> subscriptions = Subscriptions();  // keeps them alive through Deliver
-    for (const auto& s : *subscriptions) next = std::min(next, s->Deliver(now));
-    subscriptions.reset();
+    Clock::time_point next = Pass();
     lock.lock();
     wakeCv_.wait_until(lock, next, [&] { return stop_ || wakePending_.load(); });
   }
+  ended_ = std::max(ended_, generation);
+  endedCv_.notify_all();
+}
+
+CAEEventDispatcher::Clock::time_point CAEEventDispatcher::Pass() {
+  std::lock_guard pass(passMutex_);
+  Clock::time_point now = Clock::now();
+  Clock::time_point next = CAEEngine::Instance().Statistics().Roll(now);
+  std::shared_ptr<const List> subscriptions = Subscriptions();  // keeps them alive through Deliver
+  for (const auto& s : *subscriptions) next = std::min(next, s->Deliver(now));
+  return next;
 }

@@ -6,13 +6,17 @@
 //
 // Contract: Publish never runs client code and never blocks on a client.
 // Start/Stop are idempotent and come from one controlling thread
-// (Initialize/Uninitialize); Stop returns after the delivery thread ended.
+// (Initialize/Uninitialize). Stop waits up to its time limit for the
+// delivery thread to end; a thread held longer by a sink that does not
+// return is reported through DebugOutput and left to end by itself (it
+// delivers nothing more, and a later Start's thread waits for it).
 // Register/Unregister/Wake may come from any thread, including from a sink
 // running on the delivery thread.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -33,8 +37,10 @@ class CAEEventDispatcher {
   CAEEventDispatcher(const CAEEventDispatcher&) = delete;
   CAEEventDispatcher& operator=(const CAEEventDispatcher&) = delete;
 
+  static constexpr DWORD kStopTimeoutMs = 5000;
+
   void Start();
-  void Stop();
+  void Stop(DWORD timeoutMs = kStopTimeoutMs);
 
   void Register(std::shared_ptr<CAESubscription> subscription);
   void Unregister(const CAESubscription* subscription);
@@ -49,14 +55,21 @@ class CAEEventDispatcher {
   using List = std::vector<std::shared_ptr<CAESubscription>>;
 
   std::shared_ptr<const List> Subscriptions() const;
-  void Run();
+  void Run(uint64_t generation);
+  // One pass: statistics and every subscription; returns when the next is due.
+  Clock::time_point Pass();
 
   mutable std::mutex listMutex_;
   std::shared_ptr<const List> list_;  // replaced, never changed in place
 
-  std::mutex wakeMutex_;
+  std::mutex wakeMutex_;  // guards the four members after wakePending_
   std::condition_variable wakeCv_;
   std::atomic<bool> wakePending_{false};
-  bool stop_ = false;  // guarded by wakeMutex_
+  bool stop_ = false;
+  uint64_t generation_ = 0;  // of the thread that should run
+  uint64_t ended_ = 0;       // generation of the last thread that ended
   std::thread thread_;
+  std::condition_variable endedCv_;
+  // Held through each pass, so that only one thread ever delivers.
+  std::mutex passMutex_;
 };

@@ -7,6 +7,8 @@
 #include <set>
 #include <thread>
 
+#include "tests/support/debug_capture.h"
+#include "toolkit/engine.h"
 #include "toolkit/server_callback.h"
 #include "toolkit_fixture.h"
 
@@ -280,6 +282,30 @@ TEST_F(SubscriptionTest, ClientMayLeaveFromInsideOnEvent) {
     g_ServerInterface.GetStatistic(2, &subscriptions);
     return subscriptions.lVal == 0;
   }));
+}
+
+TEST_F(SubscriptionTest, StoppingDoesNotWaitForeverForAStuckSink) {
+  auto sink = TestSink::Make();
+  std::atomic<bool> inside{false}, release{false};
+  sink->SetHook([&](const ONEVENTSTRUCT&) {
+    inside = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  auto subscription = Subscribe(server_.Get(), sink.Get());
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
+  ASSERT_TRUE(Eventually([&] { return inside.load(); }));
+
+  ScopedDebugCapture debug;
+  CAEEventDispatcher& dispatcher = CAEEngine::Instance().Dispatcher();
+  dispatcher.Stop(20);
+  EXPECT_TRUE(debug.Contains("delivery thread is held"));
+  // The alarm road goes on; a new delivery thread takes over once the sink returns.
+  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", TRUE, nullptr);
+  dispatcher.Start();
+  sink->SetHook(nullptr);
+  release = true;
+  ASSERT_TRUE(sink->WaitForEvents(2));
+  EXPECT_EQ(sink->Events()[1].szSubconditionName, "HiHi");
 }
 
 }  // namespace
