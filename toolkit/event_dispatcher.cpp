@@ -66,10 +66,16 @@ void CAEEventDispatcher::Publish(const CAECondition& condition, WORD changeMask)
   CAEEngine::Instance().Statistics().CountEvent();
   std::shared_ptr<const List> subscriptions = Subscriptions();
   if (subscriptions->empty()) return;
-  // Built once, offered to every subscription; the buffer is reused.
-  thread_local ONEVENTSTRUCT event;
+  // Built once, offered to every subscription; the buffer is reused, except
+  // by a publish nested in a server callback.
+  thread_local ONEVENTSTRUCT reused;
+  thread_local int depth = 0;
+  ONEVENTSTRUCT nested;
+  ONEVENTSTRUCT& event = depth == 0 ? reused : nested;
+  ++depth;
   condition.BuildEvent(changeMask, event);
   for (const auto& s : *subscriptions) s->Offer(event, condition);
+  --depth;
 }
 
 void CAEEventDispatcher::Wake() {

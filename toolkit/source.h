@@ -66,3 +66,5 @@ class CAESource {
   std::atomic<ULONG> refs_{1};
   std::vector<std::unique_ptr<CAECondition>> conditions_;
 };
+
+#include "toolkit/source_ptr.h"  // CAESourcePtr, for holders of sources

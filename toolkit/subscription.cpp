@@ -1,6 +1,7 @@
 #include "toolkit/subscription.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "toolkit/cfg_db.h"
@@ -295,19 +296,18 @@ HRESULT CAESubscription::FindConnectionPoint(const IID& iid, IConnectionPoint** 
 }
 
 void CAESubscription::Offer(const ONEVENTSTRUCT& event, const CAECondition& condition) {
-  thread_local std::vector<DWORD> ids;
-  thread_local ONEVENTSTRUCT withAttributes;
   const ONEVENTSTRUCT* queued = &event;
+  std::optional<ONEVENTSTRUCT> withAttributes;
   std::unique_lock lock(mutex_);
   if (!active_ || closed_ || !filter_.Passes(event, condition.Parent()->Area())) return;
   auto it = returnedAttributes_.find(event.dwEventCategory);
   if (it != returnedAttributes_.end()) {
     // The server fills the values outside this subscription's lock.
-    ids = it->second;
+    std::vector<DWORD> ids = it->second;
     lock.unlock();
-    withAttributes = event;
-    AddAttributes(ids, condition, withAttributes);
-    queued = &withAttributes;
+    withAttributes.emplace(event);
+    AddAttributes(ids, condition, *withAttributes);
+    queued = &*withAttributes;
     lock.lock();
     if (!active_ || closed_) return;
   }
