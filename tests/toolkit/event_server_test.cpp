@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "toolkit/server_callback.h"
@@ -331,6 +332,59 @@ TEST_F(EventServerTest, ConditionStateWithAttributes) {
   EXPECT_EQ(server->GetConditionState("Plant/Unit1/TIC100.A", "Bit", 0, nullptr, &state), E_INVALIDARG);
   EXPECT_EQ(server->GetConditionState("Nope", "Level", 0, nullptr, &state), E_INVALIDARG);
   g_ServerInterface.SetCallbackObject(&callback_);
+}
+
+TEST_F(EventServerTest, ConcurrentAlarmRoadAndClientsKeepOrder) {
+  const int kSources = 16, kRounds = 100;
+  for (int i = 0; i < kSources; ++i) AddLevelSource("Plant/Unit" + std::to_string(i % 2) + "/S" + std::to_string(i));
+  ComPtr<IOPCEventServer> server = Connect();
+  IOPCEventServer* raw = server.Get();
+  auto sink = TestSink::Make();
+  sink->SetHook([raw](const ONEVENTSTRUCT& e) {
+    if (!e.bAckRequired || !(e.wNewState & OPC_CONDITION_ACTIVE)) return;
+    std::vector<HRESULT> errors;
+    raw->AckCondition(1, "sink", "", &e.szSource, &e.szConditionName, &e.ftActiveTime, &e.dwCookie, &errors);
+  });
+  auto subscription = Subscribe(server.Get(), sink.Get());
+
+  auto produce = [&](int first) {
+    for (int round = 1; round <= kRounds; ++round) {
+      for (int i = first; i < kSources; i += 2) {
+        CAECondition* level = Level("Plant/Unit" + std::to_string(i % 2) + "/S" + std::to_string(i));
+        FILETIME on = Time(round * 10), off = Time(round * 10 + 5);
+        level->Activate(round % 2 ? "Hi" : "HiHi", "on", TRUE, &on);
+        level->Deactivate("off", TRUE, &off);
+      }
+    }
+  };
+  std::thread a(produce, 0), b(produce, 1);
+  std::thread churn([&] {
+    for (int i = 0; i < 30; ++i) {
+      auto other = TestSink::Make();
+      DWORD cookie = 0;
+      auto extra = Subscribe(server.Get(), other.Get(), 0, 5, 100 + i, &cookie);
+      std::string area = "Plant/Unit1";
+      extra->SetFilter(OPC_CONDITION_EVENT, 0, nullptr, 1, 1000, 1, &area, 0, nullptr);
+      extra->Refresh(cookie);
+    }
+  });
+  a.join();
+  b.join();
+  churn.join();
+
+  // Every activation and return to normal reached the client, in order per condition.
+  ASSERT_TRUE(Eventually([&] {
+    size_t changes = 0;
+    for (const auto& e : sink->Events()) changes += (e.wChangeMask & OPC_CHANGE_ACTIVE_STATE) != 0;
+    return changes == size_t(kSources) * kRounds * 2;
+  }));
+  std::map<std::string, uint64_t> last;
+  for (const auto& e : sink->Events()) {
+    uint64_t t = FileTimeToUint64(e.ftTime);
+    if (e.wChangeMask & OPC_CHANGE_ACK_STATE && e.szActorID == "sink") continue;  // acks carry the time of now
+    EXPECT_GE(t, last[e.szSource]) << e.szSource;
+    last[e.szSource] = t;
+  }
 }
 
 }  // namespace
