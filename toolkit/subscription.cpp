@@ -362,8 +362,8 @@ void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
   size_t chunk = maxSize ? maxSize : count;
   for (size_t offset = 0; offset < count; offset += chunk) {
     DWORD n = static_cast<DWORD>(std::min(chunk, count - offset));
-    sink->OnEvent(handle, FALSE, FALSE, n, delivering_.data() + offset);
     engine.Statistics().CountNotification();
+    sink->OnEvent(handle, FALSE, FALSE, n, delivering_.data() + offset);
     engine.TraceLine(4, "subscription " + std::to_string(handle) + ": " + std::to_string(n) + " events sent");
     if (engine.Trace().Enabled(5)) {
       for (DWORD i = 0; i < n; ++i) {
@@ -393,18 +393,21 @@ void CAESubscription::SendRefresh() {
     id = refreshId_;
   }
   ComPtr<IOPCEventSink> sink = sinkPoint_.Find(connection);
-  size_t chunk = maxSize ? maxSize : std::max<size_t>(events.size(), 1);
-  for (size_t offset = 0; sink && (offset < events.size() || offset == 0); offset += chunk) {
+  const size_t total = events.size();
+  const size_t chunk = maxSize ? maxSize : std::max<size_t>(total, 1);
+  size_t offset = 0;
+  // An empty refresh still ends with one (empty) last callback.
+  do {
     {
       std::lock_guard lock(mutex_);
-      if (!refreshing_ || refreshId_ != id) return;  // cancelled
+      if (!sink || !refreshing_ || refreshId_ != id) break;  // gone or cancelled
     }
-    DWORD n = static_cast<DWORD>(std::min(chunk, events.size() - offset));
-    BOOL last = offset + n >= events.size() ? TRUE : FALSE;
-    sink->OnEvent(handle, TRUE, last, n, n ? events.data() + offset : nullptr);
+    DWORD n = static_cast<DWORD>(std::min(chunk, total - offset));
+    BOOL last = offset + n >= total ? TRUE : FALSE;
     engine.Statistics().CountNotification();
-    if (events.empty()) break;
-  }
+    sink->OnEvent(handle, TRUE, last, n, n ? events.data() + offset : nullptr);
+    offset += n;
+  } while (offset < total);
   engine.TraceLine(4, "subscription " + std::to_string(handle) + ": refresh of " + std::to_string(events.size()) +
                           " events sent");
   std::lock_guard lock(mutex_);
