@@ -8,6 +8,7 @@
 
 #include "platform/debug.h"
 #include "platform/registry.h"
+#include "platform/utf.h"
 #include "platform/win32_error.h"
 
 namespace {
@@ -66,40 +67,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
     start = end + 1;
   }
   return names;
-}
-
-// Decodes one UTF-8 sequence at s[i]; false for a malformed one.
-bool DecodeUtf8(const std::string& s, size_t& i, char32_t& c) {
-  unsigned char b = s[i];
-  if (b < 0xC2 || b > 0xF4) return false;
-  int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-  if (i + extra >= s.size()) return false;
-  c = b & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char n = s[i + k];
-    if ((n & 0xC0) != 0x80) return false;
-    c = (c << 6) | (n & 0x3F);
-  }
-  i += extra + 1;
-  return true;
-}
-
-void EncodeUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | (c >> 6));
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | (c >> 18));
-    out += char(0x80 | ((c >> 12) & 0x3F));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
 }
 
 locale_t Utf8Locale() {
@@ -180,7 +147,7 @@ std::string RegistryHive::Fold(const std::string& name) {
       i = start + 1;
       continue;
     }
-    EncodeUtf8(char32_t(towupper_l(wint_t(c), locale)), out);
+    AppendUtf8(out, char32_t(towupper_l(wint_t(c), locale)));
   }
   return out;
 }

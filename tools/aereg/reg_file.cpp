@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/utf.h"
+
 namespace {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00";
@@ -72,37 +74,6 @@ LONG ExportTree(const KeyPath& path, HKEY key, std::string& text) {
     if (err != ERROR_SUCCESS) return err;
   }
   return ERROR_SUCCESS;
-}
-
-// UTF-16LE bytes (regedit's files) as UTF-8.
-std::string Utf16ToUtf8(const std::string& bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char32_t c = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
-      char32_t low = static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
-      if (low >= 0xDC00 && low < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 struct Operation {
@@ -186,7 +157,7 @@ bool ParseData(const std::string& data, bool utf16, Operation& op) {
   }
   if (!ReadHexBytes(bytes, op.data)) return false;
   bool text = op.type == REG_SZ || op.type == REG_EXPAND_SZ || op.type == REG_MULTI_SZ;
-  if (utf16 && text) op.data = Utf16ToUtf8(op.data);
+  if (utf16 && text) op.data = Utf16LeToUtf8(op.data);
   return true;
 }
 
@@ -275,7 +246,7 @@ LONG ExportKey(const KeyPath& path, std::string& text) {
 
 bool ImportRegText(const std::string& raw, std::string& error) {
   bool utf16 = raw.size() >= 2 && raw[0] == '\xFF' && raw[1] == '\xFE';
-  std::string text = utf16 ? Utf16ToUtf8(raw.substr(2)) : raw;
+  std::string text = utf16 ? Utf16LeToUtf8(raw.substr(2)) : raw;
   if (!utf16 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   std::vector<Operation> ops;
   if (!Parse(text, utf16, ops, error)) return false;
