@@ -1,0 +1,3 @@
+#include "alarmconfig/alarm_entry_supply.h"
+
+std::atomic<CAlarmEntrySupply*> g_pAlarmEntrySupply{nullptr};

@@ -1,0 +1,158 @@
+#include "alarmconfig/alarm_var_store.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "alarmconfig/alarm_sources.h"
+#include "alarmconfig/source_name.h"
+#include "platform/win32_error.h"
+
+namespace {
+
+// Hash tables sized for tens of thousands of variables from the start (a
+// prime), and small ones for the per-producer markers.
+constexpr size_t kVariableBuckets = 72019;
+constexpr size_t kProducerBuckets = 255;
+
+}  // namespace
+
+CAlarmVarStore::CAlarmVarStore() {
+  itemMap.rehash(kVariableBuckets);
+  pendingMap.rehash(kVariableBuckets);
+  handleMap.rehash(kVariableBuckets);
+  reverseHandleMap.rehash(kVariableBuckets);
+  configTimeSecsMap.rehash(kProducerBuckets);
+  configTimeNSecsMap.rehash(kProducerBuckets);
+}
+
+CAlarmVarStore::~CAlarmVarStore() {
+  if (itemMap.empty()) return;
+  std::unordered_set<const AlarmVar*> variables;
+  variables.reserve(itemMap.size());
+  for (const auto& [id, variable] : itemMap) variables.insert(variable.get());
+  DetachSourcesFromVariables(variables);
+}
+
+AlarmVar* CAlarmVarStore::FindVariable(const std::string& itemId) const {
+  auto it = itemMap.find(itemId);
+  return it == itemMap.end() ? nullptr : it->second.get();
+}
+
+AlarmVar& CAlarmVarStore::AddVariable(const std::string& itemId, std::unique_ptr<AlarmVar> variable) {
+  AlarmVar& added = *variable;
+  nodeVariables_[added.nodeName].push_back(&added);
+  itemMap.emplace(itemId, std::move(variable));
+  return added;
+}
+
+void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& nodeName) {
+  if (variable.nodeName == nodeName) return;
+  auto old = nodeVariables_.find(variable.nodeName);
+  if (old != nodeVariables_.end()) {
+    std::erase(old->second, &variable);
+    if (old->second.empty()) nodeVariables_.erase(old);
+  }
+  variable.nodeName = nodeName;
+  nodeVariables_[nodeName].push_back(&variable);
+}
+
+void CAlarmVarStore::SweepNodeVariables(const std::string& nodeName) {
+  auto node = nodeVariables_.find(nodeName);
+  if (node == nodeVariables_.end()) return;
+  std::vector<AlarmVar*>& variables = node->second;
+  size_t kept = 0;
+  for (AlarmVar* variable : variables) {
+    if (variable->seenInImport) {
+      variable->seenInImport = false;
+      variables[kept++] = variable;
+      continue;
+    }
+    auto handle = reverseHandleMap.find(variable);
+    if (handle != reverseHandleMap.end()) {
+      handleMap.erase(handle->second);
+      reverseHandleMap.erase(handle);
+    }
+    std::string itemId = variable->ItemId();
+    // An item still waiting to be added must not be added after it is gone.
+    pendingMap.erase(itemId);
+    RemoveServerItem(*variable);
+    itemMap.erase(itemId);
+  }
+  variables.resize(kept);
+  if (variables.empty()) nodeVariables_.erase(node);
+}
+
+void CAlarmVarStore::CopyPriorityCodes(AlarmVar& variable, AlarmKind kind) const {
+  const AlarmVar* priorities =
+      FindVariable(MakeItemId(variable.nodeName, variable.BlockName() + ".LP"));
+  if (!priorities) return;
+  const DWORD* from = priorities->priorityCodes;
+  DWORD* to = variable.priorityCodes;
+  switch (kind) {
+    case kAlarmLevel:
+      std::copy(from, from + 4, to);
+      break;
+    case kAlarmBit:
+      to[0] = from[0];
+      break;
+    case kAlarmRateOfChange:
+      to[4] = from[5];
+      to[5] = from[4];
+      break;
+    default:
+      break;
+  }
+}
+
+bool CAlarmVarStore::FillConditionEntry(AlarmVar& variable, AlarmConditionEntry& entry) const {
+  std::string suffix = variable.KindSuffix();
+  AlarmKind kind;
+  if (suffix == ".AS" && variable.blockType == "O0C") {
+    kind = kAlarmLevel;
+  } else if (suffix == ".AS" && variable.blockType == "O0D") {
+    kind = kAlarmBit;
+  } else if (suffix == ".RS") {
+    kind = kAlarmRateOfChange;
+  } else {
+    return false;
+  }
+  entry.kind = kind;
+  entry.sourceName = SourceBaseName(variable);
+  entry.nodeName = variable.nodeName;
+  entry.variable = &variable;
+  CopyPriorityCodes(variable, kind);
+  return true;
+}
+
+int32_t CAlarmVarStore::GetConditionEntries(ConditionEntryPosition& position, size_t capacity,
+                                            AlarmConditionEntry* entries, size_t& count, bool& done) {
+  if (capacity < 2 || !entries) return ERROR_INVALID_PARAMETER;
+  for (size_t i = 0; i < capacity; ++i) entries[i] = AlarmConditionEntry();
+  if (!position.started) {
+    position.next = itemMap.begin();
+    position.started = true;
+  }
+  done = false;
+  size_t index = 0;
+  while (position.next != itemMap.end()) {
+    AlarmVar& variable = *(position.next++)->second;
+    if (FillConditionEntry(variable, entries[index]) && ++index == capacity - 1) {
+      count = index;
+      return 0;
+    }
+  }
+  done = true;
+  count = index;
+  return 0;
+}
+
+void CAlarmVarStore::GetNodeConditionEntries(const std::string& nodeName,
+                                             AlarmConditionEntries& entries) {
+  auto node = nodeVariables_.find(nodeName);
+  if (node == nodeVariables_.end()) return;
+  for (AlarmVar* variable : node->second) {
+    AlarmConditionEntry entry;
+    if (FillConditionEntry(*variable, entry))
+      entries.push_back(std::make_unique<AlarmConditionEntry>(std::move(entry)));
+  }
+}

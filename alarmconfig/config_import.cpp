@@ -1,0 +1,278 @@
+#include "alarmconfig/config_import.h"
+
+#include <new>
+#include <vector>
+
+#include "alarmconfig/alarm_entry_supply.h"
+#include "alarmconfig/alarm_sources.h"
+#include "alarmconfig/area_path.h"
+#include "alarmconfig/message_box_sink.h"
+#include "alarmconfig/source_name.h"
+#include "alarmconfig/xml_document.h"
+#include "platform/class_factory.h"
+#include "platform/resource_strings.h"
+#include "platform/variant.h"
+
+namespace {
+
+constexpr char kNodeSummaryPath[] =
+    "/QQQ:ConfigurationSummary/QQQ:NodeSummary[QQQ:Document[@DocType='ProducedData']]";
+constexpr char kProducerPath[] = "/QQQ:ProducedData/QQQ:Producer";
+constexpr char kMembersPath[] =
+    "/QQQ:ProducedData/QQQ:Producer/QQQ:RaltoConfigExtension/QQQ:BlockStructures/QQQ:BlockStructure"
+    "/QQQ:BlockSubElement[(@BlockType='O0C') or (@BlockType='O0D')]";
+
+// String table IDs of the import's message boxes.
+constexpr uint32_t kSummaryParseError = 61468;
+constexpr uint32_t kProducerNotFound = 61469;
+constexpr uint32_t kProducedDataParseError = 61470;
+constexpr uint32_t kMemberNotAccessible = 61471;
+constexpr uint32_t kProducedDataNotLoaded = 61472;
+
+// The source-build result that means "the connection had no alarm entries".
+constexpr int32_t kNoEntriesBuilt = 2;
+constexpr int kElementCount = 4;
+
+bool WindowVisible() { return g_bInteractive.load() != 0; }
+
+// The string with every numbered argument "%1" replaced by `argument`.
+std::string FormatString1(uint32_t id, const std::string& argument) {
+  std::string text = LoadResourceString(id);
+  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + argument.size()))
+    text.replace(at, 2, argument);
+  return text;
+}
+
+// An attribute read as a 32-bit unsigned (VARIANT conversion rules).
+bool ReadUnsigned(const CXmlNode& node, const char* name, uint32_t& out) {
+  std::string text;
+  if (!node.GetAttribute(name, text)) return false;
+  VARIANT value = VARIANT::Bstr(std::move(text));
+  if (FAILED(value.ChangeType(VT_UI4))) return false;
+  out = value.ulVal;
+  return true;
+}
+
+// The integer value of one InitValue part as the controller's tools write
+// it: leading blanks, a sign, digits up to the first other character (none:
+// 0). Codes run from 0 to 5; any other value is taken as 0.
+DWORD PriorityCode(const std::string& part) {
+  size_t i = part.find_first_not_of(" \t");
+  if (i == std::string::npos) return 0;
+  bool negative = part[i] == '-';
+  if (part[i] == '-' || part[i] == '+') ++i;
+  DWORD value = 0;
+  for (; i < part.size() && part[i] >= '0' && part[i] <= '9' && value < 6; ++i) value = value * 10 + (part[i] - '0');
+  return negative || value >= 6 ? 0 : value;
+}
+
+// An ".LP" member's InitValue: six codes for an O0C block, one for an O0D
+// block; any other count leaves the codes as they are.
+void ApplyPriorityInitValue(AlarmVar& variable, const std::string& initValue) {
+  if (initValue.empty()) return;
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    size_t comma = initValue.find(',', start);
+    parts.push_back(initValue.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  size_t wanted = variable.blockType == "O0C" ? 6 : variable.blockType == "O0D" ? 1 : 0;
+  if (wanted == 0 || parts.size() != wanted) return;
+  for (size_t i = 0; i < wanted; ++i) variable.priorityCodes[i] = PriorityCode(parts[i]);
+}
+
+}  // namespace
+
+HRESULT ImportConfiguration(CAlarmVarStore& store, bool incremental) {
+  return CConfigImport(store, incremental).Run();
+}
+
+CConfigImport::CConfigImport(CAlarmVarStore& store, bool incremental)
+    : store_(store), incremental_(incremental) {}
+
+HRESULT CConfigImport::Run() {
+  try {
+    CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
+    clearInitialPending_ = !incremental_ && supply && supply->LastSourceBuildResult() == kNoEntriesBuilt;
+    return ImportSummary();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT CConfigImport::ImportSummary() {
+  ComPtr<IRaltoConfigServer> server;
+  if (FAILED(CoCreateInstance(CLSID_RaltoConfigServer, nullptr, CLSCTX_ALL, IID_IRaltoConfigServer,
+                              server.PutVoid())) ||
+      !server)
+    return E_NOINTERFACE;
+
+  BSTR text;
+  HRESULT hr = server->GetConfigDocument(RALTO_DOC_CONFIGURATION_SUMMARY, RALTO_SUMMARY_ID, 0, 0, &text);
+  if (FAILED(hr)) return hr;
+  CXmlDocument summary;
+  if (!summary.Load(text)) {
+    if (WindowVisible() && summary.ParseErrorCode() != 0) {
+      ShowMessageBox(FormatString1(kSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
+      return XmlParseErrorResult(summary.ParseErrorCode());
+    }
+    return E_POINTER;
+  }
+  summary.SetSelectionNamespace("QQQ", kRaltoConfigNamespace);
+
+  for (const CXmlNode& entry : summary.SelectNodes(kNodeSummaryPath)) {
+    std::string nodeName;
+    uint32_t producerId = 0;
+    if (!entry.GetAttribute("Name", nodeName) || !ReadUnsigned(entry, "ProducerId", producerId)) {
+      if (!WindowVisible()) continue;
+      ShowMessageBox(LoadResourceString(kProducerNotFound), MessageBoxIcon::Exclamation);
+      return E_FAIL;
+    }
+    hr = ImportProducer(*server.Get(), nodeName, producerId);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::string& nodeName,
+                                      uint32_t producerId) {
+  BSTR text;
+  HRESULT hr = server.GetConfigDocument(RALTO_DOC_PRODUCED_DATA, static_cast<LONG>(producerId), 0, 0, &text);
+  if (FAILED(hr)) return hr;
+  CXmlDocument document;
+  bool loaded = document.Load(text);
+  BSTR().swap(text);  // the text is not needed beside its document
+  if (!loaded) {
+    if (!WindowVisible()) return S_OK;
+    if (document.ParseErrorCode() != 0) {
+      ShowMessageBox(FormatString1(kProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::None);
+      return XmlParseErrorResult(document.ParseErrorCode());
+    }
+    ShowMessageBox(LoadResourceString(kProducedDataNotLoaded), MessageBoxIcon::None);
+    return E_POINTER;
+  }
+  document.SetSelectionNamespace("QQQ", kRaltoConfigNamespace);
+
+  CXmlNode producer = document.SelectSingleNode(kProducerPath);
+  uint32_t secs = 0;
+  uint32_t nsecs = 0;
+  if (!producer || !ReadUnsigned(producer, "ConfigTimeSecs", secs) ||
+      !ReadUnsigned(producer, "ConfigTimeNSecs", nsecs))
+    return S_OK;
+  auto oldSecs = store_.configTimeSecsMap.find(producerId);
+  auto oldNSecs = store_.configTimeNSecsMap.find(producerId);
+  if (oldSecs != store_.configTimeSecsMap.end() && oldNSecs != store_.configTimeNSecsMap.end() &&
+      oldSecs->second == secs && oldNSecs->second == nsecs)
+    return S_OK;  // unchanged since the last import
+  store_.configTimeSecsMap[producerId] = secs;
+  store_.configTimeNSecsMap[producerId] = nsecs;
+
+  CBlockDescriptionIndex blocks(document);
+  for (const CXmlNode& member : document.SelectNodes(kMembersPath)) {
+    hr = ImportMember(member, nodeName, blocks);
+    if (FAILED(hr)) return hr;
+  }
+  BuildNodeSources(nodeName);
+  store_.SweepNodeVariables(nodeName);
+  return S_OK;
+}
+
+AlarmVar& CConfigImport::NewVariable(const std::string& itemId, const std::string& nodeName,
+                                     const std::string& itemName, bool member) {
+  auto variable = std::make_unique<AlarmVar>();
+  variable->nodeName = nodeName;
+  variable->itemName = itemName;
+  if (incremental_ || (member && clearInitialPending_)) variable->initialPending = false;
+  AlarmVar& added = store_.AddVariable(itemId, std::move(variable));
+  if (incremental_) store_.pendingMap[itemId] = &added;
+  return added;
+}
+
+HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& nodeName,
+                                    const CBlockDescriptionIndex& blocks) {
+  std::string name;
+  if (!member.GetAttribute("Name", name)) {
+    if (!WindowVisible()) return S_OK;
+    ShowMessageBox(LoadResourceString(kMemberNotAccessible), MessageBoxIcon::Exclamation);
+    return E_POINTER;
+  }
+  std::string itemId = MakeItemId(nodeName, name);
+  AlarmVar* variable = store_.FindVariable(itemId);
+  bool existed = variable != nullptr;
+  if (existed) {
+    store_.SetVariableNode(*variable, nodeName);
+  } else {
+    variable = &NewVariable(itemId, nodeName, name, true);
+  }
+  variable->seenInImport = true;
+  variable->itemName = name;
+  member.GetAttribute("BlockType", variable->blockType);
+
+  std::string suffix = variable->KindSuffix();
+  if (suffix == ".AS") {
+    LookUpAreaAndMessages(*variable, blocks);
+    ImportElements(*variable, existed);
+  } else if (suffix == ".RS") {
+    LookUpAreaAndMessages(*variable, blocks);
+    if (variable->blockType == "O0C") ImportElements(*variable, existed);
+  } else if (suffix == ".LP") {
+    std::string initValue;
+    member.GetAttribute("InitValue", initValue);
+    ApplyPriorityInitValue(*variable, initValue);
+  }
+  return S_OK;
+}
+
+void CConfigImport::ImportElements(const AlarmVar& record, bool existed) {
+  for (int n = 1; n <= kElementCount; ++n) {
+    std::string itemName = record.itemName + "[" + std::to_string(n) + "]";
+    std::string itemId = MakeItemId(record.nodeName, itemName);
+    AlarmVar* element = store_.FindVariable(itemId);
+    if (!element) {
+      // A record that existed keeps the elements it has; only a new one gets them.
+      if (existed) continue;
+      element = &NewVariable(itemId, record.nodeName, itemName, false);
+      element->blockType = record.blockType;
+    }
+    element->seenInImport = true;
+  }
+}
+
+void CConfigImport::LookUpAreaAndMessages(AlarmVar& variable, const CBlockDescriptionIndex& blocks) {
+  bool rateOfChange = variable.KindSuffix() == ".RS";
+  std::string block = variable.BlockName();
+  // Every selection assigns, found or not; the embedded block's, when asked
+  // for, overwrite what the structure's gave.
+  const BlockDescription& structure = blocks.Structure(block);
+  bool areaFound = ApplyArea(variable, structure.area, rateOfChange);
+  bool messageFound = ApplyMessage(variable, structure.message, rateOfChange);
+  if (areaFound || messageFound) return;
+  const BlockDescription& embedded = blocks.Embedded(block);
+  ApplyArea(variable, embedded.area, rateOfChange);
+  ApplyMessage(variable, embedded.message, rateOfChange);
+}
+
+bool CConfigImport::ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange) {
+  std::string data;
+  bool found = area.GetAttribute("Data", data) || (rateOfChange && area.HasAttribute("DataROC"));
+  std::string normalized = NormalizeAreaPath(std::move(data));
+  if (normalized != variable.area && (variable.blockType == "O0C" || variable.blockType == "O0D")) {
+    AlarmKind kind = variable.blockType == "O0D" ? kAlarmBit : rateOfChange ? kAlarmRateOfChange : kAlarmLevel;
+    WithdrawAreaSource(SourceBaseName(variable), variable.area, kind);
+  }
+  variable.area = std::move(normalized);
+  return found;
+}
+
+bool CConfigImport::ApplyMessage(AlarmVar& variable, const CXmlNode& message, bool rateOfChange) {
+  bool found = message.GetAttribute("Data", variable.message);
+  if (rateOfChange) {
+    found = message.GetAttribute("DataROC", variable.rocMessage) || found;
+  } else {
+    variable.rocMessage.clear();
+  }
+  return found;
+}

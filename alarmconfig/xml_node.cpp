@@ -1,0 +1,77 @@
+#include "alarmconfig/xml_node.h"
+
+#include <libxml/tree.h>
+
+namespace {
+
+const char* Chars(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+const xmlChar* XmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+bool Matches(const xmlNode* node, const char* uri, const char* localName) {
+  return node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, XmlChars(localName)) &&
+         node->ns != nullptr && xmlStrEqual(node->ns->href, XmlChars(uri));
+}
+
+// The attribute without namespace as the document wrote it (a DTD's
+// defaults are not attributes of the node, as for XPath).
+xmlAttr* FindAttribute(const xmlNode* node, const char* name) {
+  if (!node || node->type != XML_ELEMENT_NODE) return nullptr;
+  for (xmlAttr* attr = node->properties; attr; attr = attr->next) {
+    if (attr->ns == nullptr && xmlStrEqual(attr->name, XmlChars(name))) return attr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool CXmlNode::GetAttribute(const char* name, std::string& out) const {
+  out.clear();
+  xmlAttr* attr = FindAttribute(node_, name);
+  if (!attr) return false;
+  const xmlNode* value = attr->children;
+  if (!value) return true;
+  // The usual case, a single text node, is read in place.
+  if (value->type == XML_TEXT_NODE && value->next == nullptr) {
+    if (value->content) out = Chars(value->content);
+    return true;
+  }
+  xmlChar* text = xmlNodeListGetString(node_->doc, attr->children, 1);
+  if (text) {
+    out = Chars(text);
+    xmlFree(text);
+  }
+  return true;
+}
+
+bool CXmlNode::HasAttribute(const char* name) const {
+  return FindAttribute(node_, name) != nullptr;
+}
+
+bool CXmlNode::IsElement(const char* uri, const char* localName) const {
+  return node_ && Matches(node_, uri, localName);
+}
+
+CXmlNode CXmlNode::FirstChildElement(const char* uri, const char* localName) const {
+  if (!node_) return CXmlNode();
+  for (xmlNode* child = node_->children; child; child = child->next) {
+    if (Matches(child, uri, localName)) return CXmlNode(child);
+  }
+  return CXmlNode();
+}
+
+CXmlNode CXmlNode::NextSiblingElement(const char* uri, const char* localName) const {
+  if (!node_) return CXmlNode();
+  for (xmlNode* next = node_->next; next; next = next->next) {
+    if (Matches(next, uri, localName)) return CXmlNode(next);
+  }
+  return CXmlNode();
+}
+
+std::string CXmlNode::Text() const {
+  if (!node_) return {};
+  xmlChar* text = xmlNodeGetContent(node_);
+  if (!text) return {};
+  std::string out = Chars(text);
+  xmlFree(text);
+  return out;
+}
