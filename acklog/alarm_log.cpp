@@ -1,0 +1,222 @@
+#include "acklog/alarm_log.h"
+
+#include <filesystem>
+
+#include "acklog/ack_log_settings.h"
+#include "acklog/log_append.h"
+#include "acklog/log_document.h"
+#include "acklog/log_reader.h"
+#include "platform/debug.h"
+#include "platform/path_text.h"
+#include "platform/sync.h"
+#include "platform/sysinfo.h"
+
+namespace {
+
+constexpr int kCacheFiles = 1000;
+
+std::string CacheFileName(int n) { return "AESERVLOG_CACHE_" + std::to_string(n) + ".xml"; }
+
+// The names from the source name alone, for a source without an alarm
+// variable: area before the first "/", target up to the next ".", variable
+// after it. Without a "/" the area is empty; without a "." after it the
+// variable is.
+void SplitSourceName(const std::string& name, AckRecord& record) {
+  size_t slash = name.find('/');
+  size_t start = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = name.find('.', start);
+  record.area = slash == std::string::npos ? std::string() : name.substr(0, slash);
+  record.target = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+  record.variable = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+}  // namespace
+
+// Everything the copy thread uses: it outlives the log object when the
+// thread has to be left running at destruction.
+struct CAlarmLog::Shared {
+  explicit Shared(Options o) : options(std::move(o)) {
+    if (!options.clock) options.clock = std::shared_ptr<const Clock>(&Clock::System(), [](const Clock*) {});
+  }
+
+  void AddArea(const std::string& area) {
+    TrackedMutexGuard guard(mutex, AE_SITE);
+    knownAreas.insert(area);
+  }
+  bool RunCopyPass();
+  bool CopyCacheFile(const std::string& path);
+
+  Options options;
+  Event stop{Event::kManualReset};
+  Event work{Event::kAutoReset};
+  Event finished{Event::kManualReset};
+  TrackedMutex mutex;
+  std::set<std::string> knownAreas;
+};
+
+CAlarmLog::CAlarmLog(AlarmVarLookup lookup, Options options)
+    : lookup_(std::move(lookup)), shared_(std::make_shared<Shared>(std::move(options))) {
+  thread_ = std::thread(CopyThread, shared_);
+}
+
+CAlarmLog::~CAlarmLog() {
+  shared_->stop.Set();
+  if (!thread_.joinable()) return;
+  if (shared_->finished.Wait(shared_->options.stopTimeoutMs)) {
+    thread_.join();
+  } else {
+    // Stuck in file I/O that cannot be interrupted (a hung remote folder):
+    // leave it to end on its own; it holds its own share of the state.
+    DebugOutput("Terminating Remote Alarm Log Thread\n");
+    thread_.detach();
+  }
+}
+
+TrackedMutex& CAlarmLog::Mutex() { return shared_->mutex; }
+
+void CAlarmLog::GetKnownAreas(std::set<std::string>& areas) {
+  TrackedMutexGuard guard(shared_->mutex, AE_SITE);
+  areas = shared_->knownAreas;
+}
+
+bool CAlarmLog::LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result) {
+  if (!condition.Acked() || !IsLoggingEnabled()) {
+    DebugOutput("Alarm log ignoring condition without ack\n");
+    return false;
+  }
+  AckRecord record;
+  AckVariableNames names;
+  if (lookup_ && lookup_(source, names)) {
+    record.area = names.area;
+    record.target = names.nodeName;
+    record.variable = names.itemName;
+  } else {
+    DebugOutput("Couldn't find pAlarmVar, falling back on legacy code to find area, target, variable\n");
+    SplitSourceName(source.Name(), record);
+  }
+  record.ackTime = CDateTime::FromFileTime(condition.LastAckTime());
+  record.message = condition.Message();
+  record.comment = condition.Comment();
+  record.operatorName = condition.AcknowledgerID();
+  record.condition = condition.Name();
+  record.subcondition = condition.ActiveSubcondition();
+  record.server = GetComputerName();
+  record.result = result;
+  shared_->AddArea(record.area);
+
+  std::string folder = EnsureTrailingBackslash(GetLocalPath());
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  std::string path;
+  for (int n = 0; n < kCacheFiles; ++n) {
+    path = folder + CacheFileName(n);
+    CLogFile file;
+    // A file held by the copy thread or another writer fails to open.
+    if (!file.Open(path, true)) continue;
+    switch (AppendRecordToLogFile(file, record)) {
+      case AppendOutcome::kSaved:
+        shared_->work.Set();
+        return true;
+      case AppendOutcome::kFailed:
+        DebugOutput("Failed to add comment to local file: " + path + "\n");
+        return false;
+      case AppendOutcome::kUnusable:
+        continue;  // damaged or foreign: keep it for an administrator
+    }
+  }
+  DebugOutput("Failed to open local document to add comment: " + path + "\n");
+  return false;
+}
+
+void CAlarmLog::LoadRecords(const std::string& directory, const CDateTime& from, const CDateTime& to,
+                            const std::set<std::string>& areaFilter, std::vector<AckRecord>& records,
+                            ProgressHandle& progress) {
+  LogFilter filter{from, to, areaFilter};
+  std::shared_ptr<Shared> shared = shared_;
+  ReadLogRecords(directory, filter, records, progress,
+                 [&shared](const AckRecord& record) { shared->AddArea(record.area); });
+}
+
+void CAlarmLog::CopyThread(std::shared_ptr<Shared> shared) {
+  DWORD timeout = shared->options.retryMs;
+  for (;;) {
+    DWORD wait = WaitAny({&shared->stop, &shared->work}, timeout);
+    if (wait == WAIT_OBJECT_0) break;
+    if (wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) continue;
+    shared->work.Reset();
+    if (shared->RunCopyPass()) {
+      timeout = INFINITE;
+    } else if (!shared->stop.IsSet()) {
+      DebugOutput("Failed to copy Alarm Logs remotely\n");
+      timeout = shared->options.retryMs;
+    }
+  }
+  shared->finished.Set();
+}
+
+bool CAlarmLog::Shared::RunCopyPass() {
+  bool ok = true;
+  for (const std::string& path : ListLogFiles(GetLocalPath(), "AESERVLOG_CACHE*.xml")) {
+    if (stop.IsSet()) return false;
+    // Every cache file gets its turn, whatever happened to the one before.
+    ok = CopyCacheFile(path) && ok;
+  }
+  return ok;
+}
+
+bool CAlarmLog::Shared::CopyCacheFile(const std::string& path) {
+  std::string remote = GetRemotePath();
+  if (remote.empty()) return false;
+  CLogFile cacheFile;
+  std::unique_ptr<CLogDocument> cache = OpenLogDocument(path, true, false, cacheFile);
+  if (!cache) {
+    DebugOutput("Failed to open local cache file: " + path + "\n");
+    return false;
+  }
+  std::vector<xmlNodePtr> nodes = SelectRecords(*cache);
+  if (nodes.empty()) {
+    DebugOutput("No alarms to process: " + path + "\n");
+    return true;
+  }
+  std::string date = CDateTime::FromFileTime(options.clock->NowUtc()).Format(false);
+  std::string remotePath = EnsureTrailingBackslash(remote) + "AESERVLOG_" + date + ".xml";
+  std::string backupPath =
+      EnsureTrailingBackslash(GetLocalPath()) + "AESERVLOG_" + date + "_" + GetComputerName() + ".xml";
+
+  CLogFile remoteFile, backupFile;
+  std::unique_ptr<CLogDocument> remoteDoc = OpenLogDocument(remotePath, true, false, remoteFile);
+  if (!remoteDoc || !AcceptsRecords(*remoteDoc)) {
+    DebugOutput("Failed to open remote file: " + remotePath + "\n");
+    return false;
+  }
+  std::unique_ptr<CLogDocument> backupDoc = OpenLogDocument(backupPath, true, false, backupFile);
+  if (!backupDoc || !AcceptsRecords(*backupDoc)) {
+    DebugOutput("Failed to open local backup file: " + backupPath + "\n");
+    return false;
+  }
+  for (xmlNodePtr node : nodes) {
+    AckRecord record;
+    ReadRecord(node, record);
+    AddArea(record.area);
+    AppendRecord(*remoteDoc, record);
+    AppendRecord(*backupDoc, record);
+    if (!RemoveRecord(node)) {
+      DebugOutput("Couldn't get parent node\n");
+      return false;
+    }
+  }
+  // The cache lets its records go only once both copies are safe.
+  if (!SaveLogDocument(*remoteDoc, remoteFile)) {
+    DebugOutput("Failed to write to remote file: " + remotePath + "\n");
+    return false;
+  }
+  if (!SaveLogDocument(*backupDoc, backupFile)) {
+    DebugOutput("Failed to write to local backup file: " + backupPath + "\n");
+    return false;
+  }
+  if (!SaveLogDocument(*cache, cacheFile)) {
+    DebugOutput("Failed to write to local cache file: " + path + "\n");
+    return false;
+  }
+  return true;
+}
