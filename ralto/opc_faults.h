@@ -1,0 +1,47 @@
+// The faults that tests inject into the Ralto OPC DA server: failing calls,
+// hidden interfaces and rejected items. One table per process, shared by
+// every object of the library (a client creates its own server object).
+//
+// Contract: Check(call) answers the failure to return for this call (and
+// counts it), or S_OK. IsHidden(iid) tells QueryInterface to answer
+// E_NOINTERFACE. IsRejected(itemId) holds from RejectItem until
+// EndRejections (a browse or a reload). Every member is thread-safe.
+#pragma once
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/com.h"
+#include "ralto/opc_control.h"
+
+class CRaltoOpcFaults {
+ public:
+  static CRaltoOpcFaults& Instance();
+
+  HRESULT Check(RaltoOpcCall call);
+  bool IsHidden(const IID& iid);
+  bool IsRejected(std::string_view itemId);
+
+  // REQUIRES: FAILED(result) and call < RALTO_CALL_COUNT_.
+  void Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times);
+  void Hide(const IID& iid);
+  void Reject(const std::string& itemId);
+  void EndRejections();
+  void Clear();
+
+ private:
+  struct Failure {
+    HRESULT result = S_OK;  // S_OK: none
+    DWORD skip = 0;
+    DWORD times = 0;  // 0: for good
+  };
+
+  CRaltoOpcFaults() = default;
+
+  std::mutex mutex_;
+  Failure failures_[RALTO_CALL_COUNT_];
+  std::set<IID> hidden_;
+  std::set<std::string, std::less<>> rejected_;
+};

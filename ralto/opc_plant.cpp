@@ -1,0 +1,294 @@
+#include "ralto/opc_plant.h"
+
+#include <cmath>
+#include <unordered_set>
+
+#include "platform/opcda.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr uint32_t kNoController = UINT32_MAX;
+constexpr uint64_t kScanPeriodMs = 100;
+
+}  // namespace
+
+CRaltoPlant& CRaltoPlant::Instance() {
+  static CRaltoPlant plant;
+  return plant;
+}
+
+CRaltoPlant::CRaltoPlant() {
+  Reload();
+  DWORD rate = 0;
+  if (RegGetDword(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcRandomRateValue, rate) ==
+      ERROR_SUCCESS) {
+    randomRate_ = rate;
+  }
+  lastStepMs_ = Clock::System().SteadyMs();
+  thread_ = std::thread([this] { ThreadMain(); });
+}
+
+CRaltoPlant::~CRaltoPlant() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+std::shared_ptr<const std::vector<std::string>> CRaltoPlant::PresentIds() {
+  std::lock_guard lock(mutex_);
+  return items_.PresentIds();
+}
+
+HRESULT CRaltoPlant::Reload() {
+  std::lock_guard reloading(reloadMutex_);
+  std::string directory;
+  std::unordered_map<uint32_t, Producer> known;
+  {
+    std::lock_guard lock(mutex_);
+    directory = directory_;
+    for (const auto& [id, producer] : producers_) known[id] = Producer{producer.node, producer.textHash, {}};
+  }
+  if (directory.empty()) {
+    HRESULT hr = CRaltoPlantDocuments::DirectoryFromRegistry(directory);
+    if (FAILED(hr)) return hr;
+  }
+  CRaltoPlantDocuments documents(directory);
+  std::vector<RaltoProducerDef> defs;
+  HRESULT hr = documents.ReadSummary(defs);
+  if (FAILED(hr)) return hr;
+
+  // The expensive part, parsing, happens before the plant is locked.
+  HRESULT result = S_OK;
+  std::vector<int> state(defs.size());  // 0 unchanged, 1 changed, -1 unreadable
+  for (size_t i = 0; i < defs.size(); ++i) {
+    auto it = known.find(defs[i].id);
+    size_t knownHash = it != known.end() && it->second.node == defs[i].node ? it->second.textHash : 0;
+    bool changed = false;
+    if (FAILED(documents.ReadProducer(defs[i], knownHash, &changed))) {
+      state[i] = -1;
+      result = S_FALSE;
+    } else {
+      state[i] = changed ? 1 : 0;
+    }
+  }
+
+  std::lock_guard lock(mutex_);
+  FILETIME now = CurrentClock().NowUtc();
+  std::unordered_set<uint32_t> listed;
+  for (size_t i = 0; i < defs.size(); ++i) {
+    listed.insert(defs[i].id);
+    if (state[i] == 1) ApplyProducer(defs[i], producers_[defs[i].id], now);
+  }
+  for (auto it = producers_.begin(); it != producers_.end();) {
+    if (listed.count(it->first)) {
+      ++it;
+    } else {
+      DropProducer(it->second);
+      it = producers_.erase(it);
+    }
+  }
+  return result;
+}
+
+HRESULT CRaltoPlant::SetDocumentDirectory(const std::string& directory) {
+  {
+    std::lock_guard lock(mutex_);
+    directory_ = directory;
+  }
+  return Reload();
+}
+
+void CRaltoPlant::ApplyProducer(const RaltoProducerDef& def, Producer& producer, const FILETIME& now) {
+  std::vector<uint32_t> controllers;
+  std::unordered_set<uint32_t> kept;
+  for (const RaltoBlockDef& block : def.blocks) {
+    uint32_t c = ControllerOf(def.node + "." + block.name);
+    if (!kept.insert(c).second) continue;
+    controllers_[c].Bind(block, items_, now);
+    owner_.resize(items_.size(), kNoController);
+    controllers_[c].ForEachItem([&](uint32_t index) { owner_[index] = c; });
+    controllers.push_back(c);
+  }
+  for (uint32_t c : producer.controllers) {
+    if (!kept.count(c)) controllers_[c].Unbind(items_);
+  }
+  producer.node = def.node;
+  producer.textHash = def.textHash;
+  producer.controllers = std::move(controllers);
+}
+
+void CRaltoPlant::DropProducer(Producer& producer) {
+  for (uint32_t c : producer.controllers) controllers_[c].Unbind(items_);
+  producer.controllers.clear();
+}
+
+uint32_t CRaltoPlant::ControllerOf(const std::string& blockId) {
+  auto [it, added] = controllerIndex_.emplace(blockId, static_cast<uint32_t>(controllers_.size()));
+  if (added) controllers_.emplace_back(blockId);
+  return it->second;
+}
+
+const Clock& CRaltoPlant::CurrentClock() const {
+  if (manualClock_) return *manualClock_;
+  return Clock::System();
+}
+
+HRESULT CRaltoPlant::Write(uint32_t index, const VARIANT& value) {
+  std::lock_guard lock(mutex_);
+  const RaltoItem& item = items_.at(index);
+  if (!item.present) return OPC_E_UNKNOWNITEMID;
+  if (!(item.rights & OPC_WRITEABLE)) return OPC_E_BADRIGHTS;
+  VARIANT converted = value;
+  HRESULT hr = converted.ChangeType(item.type);
+  if (hr == DISP_E_OVERFLOW) return OPC_E_RANGE;
+  if (FAILED(hr)) return OPC_E_BADTYPE;
+  uint32_t c = owner_[index];
+  CRaltoController& controller = controllers_[c];
+  if (!controller.IsFcItem(index)) return OPC_E_BADRIGHTS;
+  FILETIME now = CurrentClock().NowUtc();
+  fcWrites_.push_back(RaltoFcWrite{item.id, converted.lVal, now});
+  controller.StoreFc(converted.lVal, now, items_);
+  // The acknowledgement word: (flags << 8) + 1 for the level or bit alarm,
+  // + 2 for the rate-of-change alarm.
+  switch (converted.lVal & 0xFF) {
+    case 1:
+      controller.Acknowledge(CRaltoController::kLevel, now, items_, incoherent_);
+      break;
+    case 2:
+      controller.Acknowledge(CRaltoController::kRateOfChange, now, items_, incoherent_);
+      break;
+    default:
+      break;
+  }
+  NotePending(c);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::SetAlarm(const std::string& stateWordItemId, const RaltoAlarmSetting& alarm) {
+  std::lock_guard lock(mutex_);
+  uint32_t index = items_.Find(stateWordItemId);
+  if (index == CRaltoAddressSpace::kNoItem || !items_.at(index).present) return OPC_E_UNKNOWNITEMID;
+  uint32_t c = owner_[index];
+  CRaltoController& controller = controllers_[c];
+  int which = controller.AlarmOfWord(index);
+  if (which < 0 || !controller.ValidState(which, alarm.state)) return E_INVALIDARG;
+  controller.SetAlarm(which, alarm, CurrentClock().NowUtc(), items_, incoherent_);
+  NotePending(c);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::SetProcessValue(const std::string& blockId, double value) {
+  if (!std::isfinite(value)) return E_INVALIDARG;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = controllerIndex_.find(blockId);
+    if (it == controllerIndex_.end() || !controllers_[it->second].present()) return OPC_E_UNKNOWNITEMID;
+    controllers_[it->second].SetProcessValue(value);
+    Queue(it->second);
+  }
+  wake_.notify_all();
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::UseManualClock(FILETIME startUtc) {
+  std::lock_guard lock(mutex_);
+  manualClock_ = std::make_unique<ManualClock>(startUtc);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::AdvanceClock(DWORD ms) {
+  std::lock_guard lock(mutex_);
+  if (!manualClock_) return E_UNEXPECTED;
+  manualClock_->Advance(ms);
+  Step(manualClock_->NowUtc(), ms);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::RunRandomPlant(DWORD changesPerSecond, DWORD seed) {
+  {
+    std::lock_guard lock(mutex_);
+    randomRate_ = changesPerSecond;
+    randomCarry_ = 0;
+    random_.seed(seed);
+  }
+  wake_.notify_all();
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::SetIncoherentUpdates(bool on) {
+  std::lock_guard lock(mutex_);
+  incoherent_ = on;
+  return S_OK;
+}
+
+std::vector<RaltoFcWrite> CRaltoPlant::FcWrites() const {
+  std::lock_guard lock(mutex_);
+  return fcWrites_;
+}
+
+void CRaltoPlant::Queue(uint32_t c) {
+  if (controllers_[c].scanQueued) return;
+  controllers_[c].scanQueued = true;
+  queue_.push_back(c);
+}
+
+void CRaltoPlant::NotePending(uint32_t c) {
+  if (controllers_[c].pendingQueued || !controllers_[c].HasPendingElements()) return;
+  controllers_[c].pendingQueued = true;
+  pending_.push_back(c);
+}
+
+void CRaltoPlant::Step(const FILETIME& now, uint64_t elapsedMs) {
+  // The second half of the incoherent updates made since the last scan.
+  for (uint32_t c : pending_) {
+    controllers_[c].pendingQueued = false;
+    controllers_[c].ApplyPendingElements(now, items_);
+  }
+  pending_.clear();
+
+  if (randomRate_ > 0 && !controllers_.empty()) {
+    randomCarry_ += double(randomRate_) * double(elapsedMs) / 1000.0;
+    auto changes = static_cast<uint64_t>(randomCarry_);
+    randomCarry_ -= double(changes);
+    std::uniform_int_distribution<uint32_t> pick(0, static_cast<uint32_t>(controllers_.size() - 1));
+    for (uint64_t i = 0; i < changes; ++i) {
+      uint32_t c = pick(random_);
+      if (!controllers_[c].present()) continue;
+      controllers_[c].RandomChange(random_);
+      Queue(c);
+    }
+  }
+
+  std::vector<uint32_t> scanning;
+  scanning.swap(queue_);
+  for (uint32_t c : scanning) {
+    CRaltoController& controller = controllers_[c];
+    controller.scanQueued = false;
+    if (!controller.present()) continue;
+    if (controller.Scan(now, elapsedMs, items_, incoherent_)) Queue(c);
+    NotePending(c);
+  }
+}
+
+bool CRaltoPlant::HasWork() const { return randomRate_ > 0 || !queue_.empty() || !pending_.empty(); }
+
+void CRaltoPlant::ThreadMain() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    if (manualClock_ || !HasWork()) {
+      wake_.wait(lock);
+      lastStepMs_ = Clock::System().SteadyMs();
+      continue;
+    }
+    wake_.wait_for(lock, std::chrono::milliseconds(kScanPeriodMs), [this] { return stop_; });
+    if (stop_ || manualClock_) continue;
+    uint64_t nowMs = Clock::System().SteadyMs();
+    uint64_t elapsed = nowMs - lastStepMs_;
+    lastStepMs_ = nowMs;
+    Step(Clock::System().NowUtc(), elapsed);
+  }
+}
