@@ -1,0 +1,153 @@
+#include "import_fixture.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "alarmconfig/config_import.h"
+#include "alarmconfig/tracked_mutex.h"
+#include "platform/registry.h"
+#include "toolkit/source_cache.h"
+
+namespace fs = std::filesystem;
+
+CStoreEntrySupply::CStoreEntrySupply(CAlarmVarStore& store)
+    : store_(store), previous_(g_pAlarmEntrySupply.exchange(this)) {}
+
+CStoreEntrySupply::~CStoreEntrySupply() { g_pAlarmEntrySupply.store(previous_); }
+
+int32_t CStoreEntrySupply::GetConditionEntries(const std::string&, AlarmConditionEntries& entries) {
+  AlarmConditionEntry work[3];
+  ConditionEntryPosition position;
+  bool done = false;
+  while (!done) {
+    size_t count = 0;
+    int32_t error = store_.GetConditionEntries(position, 3, work, count, done);
+    if (error != 0) return error;
+    for (size_t i = 0; i <= count && i < 3; ++i)
+      if (!work[i].sourceName.empty()) entries.push_back(std::make_unique<AlarmConditionEntry>(work[i]));
+  }
+  return 0;
+}
+
+int32_t CStoreEntrySupply::GetNodeConditionEntries(const std::string& nodeName, AlarmConditionEntries& entries) {
+  nodeRequests.push_back(nodeName);
+  store_.GetNodeConditionEntries(nodeName, entries);
+  return 0;
+}
+
+namespace plantdoc {
+
+std::string Attr(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Summary(const std::vector<std::pair<std::string, std::string>>& producers) {
+  std::string text = "<ConfigurationSummary xmlns=\"urn:ralto:config:1.0\">\n";
+  for (const auto& [name, id] : producers) {
+    text += "  <NodeSummary Name=\"" + Attr(name) + "\" ProducerId=\"" + Attr(id) +
+            "\"><Document DocType=\"ProducedData\"/></NodeSummary>\n";
+  }
+  text += "  <NodeSummary Name=\"HMI01\" ProducerId=\"90\"><Document DocType=\"ConsumedData\"/></NodeSummary>\n";
+  return text + "</ConfigurationSummary>\n";
+}
+
+std::string ProducedData(const std::string& node, const std::string& secs, const std::string& nsecs,
+                         const std::string& structures) {
+  return "<ProducedData xmlns=\"urn:ralto:config:1.0\">\n  <Producer Name=\"" + Attr(node) +
+         "\" ConfigTimeSecs=\"" + secs + "\" ConfigTimeNSecs=\"" + nsecs +
+         "\">\n    <RaltoConfigExtension><BlockStructures>\n" + structures +
+         "    </BlockStructures></RaltoConfigExtension>\n  </Producer>\n</ProducedData>\n";
+}
+
+std::string AnalogBlock(const std::string& name, const std::string& area, const std::string& message,
+                        const std::string& rocMessage, const std::string& priorities) {
+  std::string n = Attr(name);
+  return "<BlockStructure Name=\"" + n + "\">\n" +
+         "  <BlockSubElement Name=\"" + n + ".AS\" BlockType=\"O0C\"/>\n" +
+         "  <BlockSubElement Name=\"" + n + ".RS\" BlockType=\"O0C\"/>\n" +
+         "  <BlockSubElement Name=\"" + n + ".LP\" BlockType=\"O0C\" InitValue=\"" + priorities + "\"/>\n" +
+         "  <BlockSubElement Name=\"" + n + ".FC\" BlockType=\"O0C\"/>\n" +
+         "  <Area Data=\"" + Attr(area) + "\"/>\n" +
+         "  <Message Data=\"" + Attr(message) + "\" DataROC=\"" + Attr(rocMessage) + "\"/>\n" +
+         "</BlockStructure>\n";
+}
+
+std::string DigitalBlock(const std::string& name, const std::string& area, const std::string& message,
+                         const std::string& priority) {
+  std::string n = Attr(name);
+  return "<BlockStructure Name=\"" + n + "\">\n" +
+         "  <BlockSubElement Name=\"" + n + ".AS\" BlockType=\"O0D\"/>\n" +
+         "  <BlockSubElement Name=\"" + n + ".LP\" BlockType=\"O0D\" InitValue=\"" + priority + "\"/>\n" +
+         "  <BlockSubElement Name=\"" + n + ".FC\" BlockType=\"O0D\"/>\n" +
+         "  <Area Data=\"" + Attr(area) + "\"/>\n" +
+         "  <Message Data=\"" + Attr(message) + "\"/>\n" +
+         "</BlockStructure>\n";
+}
+
+}  // namespace plantdoc
+
+void ImportTest::SetUp() {
+  void* library = dlopen(RALTO_CONFIG_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  ASSERT_EQ(registerServer(), S_OK);
+
+  dir_ = (fs::temp_directory_path() / "plant").string();
+  fs::create_directories(dir_);
+  ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, dir_),
+            ERROR_SUCCESS);
+
+  CResourceStringTable strings;
+  std::string error;
+  ASSERT_TRUE(strings.Load(AE_STRINGS_XML, &error)) << error;
+  previousStrings_ = strings.Install();
+  SetMessageBoxSink(&messages_);
+}
+
+void ImportTest::TearDown() {
+  SetMessageBoxSink(nullptr);
+  SetResourceStringProvider(std::move(previousStrings_));
+  g_bInteractive = 0;
+  g_SourceCache.Clear(1);
+}
+
+void ImportTest::Write(const std::string& name, const std::string& text) {
+  std::string path = dir_ + "/" + name;
+  std::ofstream out(path + ".tmp", std::ios::binary);
+  out << text;
+  out.close();
+  fs::rename(path + ".tmp", path);
+}
+
+void ImportTest::Remove(const std::string& name) { fs::remove(dir_ + "/" + name); }
+
+void ImportTest::CopyDocuments(const std::string& from) {
+  for (const auto& entry : fs::directory_iterator(from)) {
+    if (entry.path().extension() == ".xml")
+      fs::copy_file(entry.path(), dir_ + "/" + entry.path().filename().string(),
+                    fs::copy_options::overwrite_existing);
+  }
+}
+
+bool ImportTest::Plantgen(const std::string& arguments) {
+  std::string command = std::string(PYTHON3) + " " + PLANTGEN_SCRIPT + " " + arguments + " '" + dir_ + "'";
+  return std::system(command.c_str()) == 0;
+}
+
+HRESULT ImportTest::Import(CAlarmVarStore& store, bool incremental) {
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  return ImportConfiguration(store, incremental);
+}
