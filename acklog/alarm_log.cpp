@@ -6,6 +6,7 @@
 #include "acklog/log_append.h"
 #include "acklog/log_document.h"
 #include "acklog/log_reader.h"
+#include "alarmconfig/derived_source.h"
 #include "platform/debug.h"
 #include "platform/path_text.h"
 #include "platform/sync.h"
@@ -28,6 +29,22 @@ void SplitSourceName(const std::string& name, AckRecord& record) {
   record.area = slash == std::string::npos ? std::string() : name.substr(0, slash);
   record.target = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
   record.variable = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+// Area, target and variable from the source's alarm variable; false when
+// it has none. The variable is detached from its source, under the source's
+// lock, before it is freed or its area changes, so holding that lock keeps
+// the three texts steady while they are copied.
+bool CopyVariableNames(CAESource& source, AckRecord& record) {
+  auto* derived = dynamic_cast<CDerivedSource*>(&source);
+  if (!derived) return false;
+  std::lock_guard lock(source);
+  const AlarmVar* variable = derived->Variable();
+  if (!variable) return false;
+  record.area = variable->area;
+  record.target = variable->nodeName;
+  record.variable = variable->itemName;
+  return true;
 }
 
 }  // namespace
@@ -54,8 +71,7 @@ struct CAlarmLog::Shared {
   std::set<std::string> knownAreas;
 };
 
-CAlarmLog::CAlarmLog(AlarmVarLookup lookup, Options options)
-    : lookup_(std::move(lookup)), shared_(std::make_shared<Shared>(std::move(options))) {
+CAlarmLog::CAlarmLog(Options options) : shared_(std::make_shared<Shared>(std::move(options))) {
   thread_ = std::thread(CopyThread, shared_);
 }
 
@@ -85,12 +101,7 @@ bool CAlarmLog::LogAcknowledgement(CAECondition& condition, CAESource& source, c
     return false;
   }
   AckRecord record;
-  AckVariableNames names;
-  if (lookup_ && lookup_(source, names)) {
-    record.area = names.area;
-    record.target = names.nodeName;
-    record.variable = names.itemName;
-  } else {
+  if (!CopyVariableNames(source, record)) {
     DebugOutput("Couldn't find pAlarmVar, falling back on legacy code to find area, target, variable\n");
     SplitSourceName(source.Name(), record);
   }

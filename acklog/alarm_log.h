@@ -26,7 +26,6 @@
 // shows loaded records. It is never held together with g_ConfigMutex.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -40,16 +39,6 @@
 #include "toolkit/condition.h"
 #include "toolkit/source.h"
 
-// The names of the alarm variable behind a source.
-struct AckVariableNames {
-  std::string area;
-  std::string nodeName;
-  std::string itemName;
-};
-// Finds the alarm variable of `source`: true with `names` filled, false when
-// the source has none. Called with the log's mutex held.
-using AlarmVarLookup = std::function<bool(CAESource& source, AckVariableNames& names)>;
-
 class CAlarmLog {
  public:
   struct Options {
@@ -59,17 +48,20 @@ class CAlarmLog {
     std::shared_ptr<const Clock> clock;
   };
 
-  // Starts the copy thread. `lookup` finds a source's alarm variable.
-  explicit CAlarmLog(AlarmVarLookup lookup, Options options);
-  explicit CAlarmLog(AlarmVarLookup lookup) : CAlarmLog(std::move(lookup), Options{}) {}
+  // Starts the copy thread.
+  explicit CAlarmLog(Options options);
+  CAlarmLog() : CAlarmLog(Options{}) {}
   virtual ~CAlarmLog();
   CAlarmLog(const CAlarmLog&) = delete;
   CAlarmLog& operator=(const CAlarmLog&) = delete;
 
   // Appends one record for a client's acknowledgement of `condition` on
   // `source`, with `result` the write-back's result text, to the first
-  // local cache file that can be opened, and wakes the copy thread. Nothing
-  // is written when the condition is not acknowledged or logging is off.
+  // local cache file that can be opened, and wakes the copy thread. Area,
+  // target and variable come from the source's AlarmVar (a CDerivedSource;
+  // read under the source's lock, which detaching the variable also takes),
+  // else from its name. Nothing is written when the condition is not
+  // acknowledged or logging is off.
   // True once the record is durably in a cache file; false when it was not
   // written (reported on the debugger output). REQUIRES: Mutex() is held.
   bool LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result);
@@ -93,7 +85,6 @@ class CAlarmLog {
   struct Shared;
   static void CopyThread(std::shared_ptr<Shared> shared);
 
-  AlarmVarLookup lookup_;
   std::shared_ptr<Shared> shared_;
   std::thread thread_;
 };

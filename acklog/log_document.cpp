@@ -27,6 +27,7 @@ std::vector<xmlNodePtr> SelectNodes(xmlDocPtr doc, const char* path) {
   std::vector<xmlNodePtr> nodes;
   xmlXPathContextPtr context = xmlXPathNewContext(doc);
   if (!context) return nodes;
+  context->node = reinterpret_cast<xmlNodePtr>(doc);  // paths are relative to the document
   xmlXPathObjectPtr result = xmlXPathEvalExpression(X(path), context);
   if (result && result->nodesetval) {
     nodes.reserve(size_t(result->nodesetval->nodeNr));

@@ -6,12 +6,16 @@ constexpr std::string_view kRecordStart = "<AlarmRecord>";
 constexpr std::string_view kRecordEnd = "</AlarmRecord>\n";
 static_assert(kRecordStart.size() == kLogTail.size(), "the mixed prefix rule below needs equal lengths");
 
-// What an in-place append leaves when cut short after `j` bytes: the first
-// j bytes of "<AlarmRecord>...</AlarmRecord>\n</AlarmFile>\n" over the old
-// kLogTail. Text inside a record never holds a raw "<" (the serialiser
-// escapes it), so "</AlarmRecord>\n" only ever ends a complete record.
+// What a write cut short after `j` bytes leaves after the intact records:
+// the first j bytes of "<AlarmRecord>...</AlarmRecord>\n</AlarmFile>\n",
+// over the old kLogTail when appending, alone when creating the file. Text
+// inside a record never holds a raw "<" (the serialiser escapes it), so
+// "</AlarmRecord>\n" only ever ends a complete record.
 bool IsCutShortTail(std::string_view tail) {
-  if (tail.size() < kLogTail.size() && kLogTail.substr(0, tail.size()) == tail) return true;
+  auto isPrefixOf = [&](std::string_view whole) {
+    return tail.size() < whole.size() && whole.substr(0, tail.size()) == tail;
+  };
+  if (isPrefixOf(kLogTail) || isPrefixOf(kRecordStart)) return true;
   if (tail.size() == kLogTail.size()) {
     for (size_t j = 1; j < kLogTail.size(); ++j)
       if (tail.substr(0, j) == kRecordStart.substr(0, j) && tail.substr(j) == kLogTail.substr(j))

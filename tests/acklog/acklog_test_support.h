@@ -1,0 +1,68 @@
+// Shared helpers of the acknowledgement log tests: sample records, folders
+// and files in the test's private temporary folder, polling with a bound.
+#pragma once
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acklog/ack_record.h"
+#include "acklog/log_reader.h"
+
+// A fresh folder `name` under the test's temporary folder.
+inline std::string TestFolder(const std::string& name) {
+  std::string path = std::filesystem::temp_directory_path().string() + "/" + name;
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A record whose every text tells `i` apart.
+inline AckRecord SampleRecord(int i) {
+  AckRecord r;
+  r.ackTime = CDateTime::FromParts(2024, 5, 1, 13, 7, i % 60);
+  r.area = "Area" + std::to_string(i % 3);
+  r.target = "N1";
+  r.variable = "LIC" + std::to_string(i) + ".AS";
+  r.operatorName = "operator";
+  r.comment = "comment " + std::to_string(i);
+  r.message = "LIC" + std::to_string(i) + " high";
+  r.condition = "Level";
+  r.subcondition = "Hi";
+  r.server = "PLANTPC1";
+  r.result = "Success";
+  return r;
+}
+
+// Every record of the log files of `folder`, unfiltered.
+inline std::vector<AckRecord> RecordsIn(const std::string& folder) {
+  std::vector<AckRecord> records;
+  ComPtr<ProgressHandle> progress = ProgressHandle::Create();
+  ReadLogRecords(folder, LogFilter{}, records, *progress.Get());
+  return records;
+}
+
+// Polls `done` every 2 ms until it holds (true) or `ms` pass (false).
+inline bool Eventually(const std::function<bool()>& done, int ms = 10000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}

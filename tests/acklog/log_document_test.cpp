@@ -1,0 +1,322 @@
+// The log file format and its files: exact layout, root selection, record
+// reading, sharing, damaged files, and that the in-place append writes the
+// bytes of the document route.
+#include <gtest/gtest.h>
+
+#include "acklog/log_append.h"
+#include "acklog/log_document.h"
+#include "acklog/log_layout.h"
+#include "acklog_test_support.h"
+#include "support/debug_capture.h"
+
+namespace {
+
+const std::string kOneRecordFile =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<AlarmFile Version=\"1.0\">\n"
+    "<AlarmRecord>\n"
+    "    <AckTimeStamp TimeZone=\"UTC\">2024-05-01 13:07:42</AckTimeStamp>\n"
+    "    <Area>Area1</Area>\n"
+    "    <Target>N1</Target>\n"
+    "    <Variable>LIC100.AS</Variable>\n"
+    "    <AEServer>PLANTPC1</AEServer>\n"
+    "    <Operator>jdoe</Operator>\n"
+    "    <Message>LIC100 high</Message>\n"
+    "    <AcknowledgeComment>checked &lt;valve&gt; &amp; pump</AcknowledgeComment>\n"
+    "    <Condition>Level</Condition>\n"
+    "    <SubCondition>Hi</SubCondition>\n"
+    "    <Result>Success</Result>\n"
+    "</AlarmRecord>\n"
+    "</AlarmFile>\n";
+
+AckRecord TheRecord() {
+  AckRecord r;
+  r.ackTime = CDateTime::FromParts(2024, 5, 1, 13, 7, 42);
+  r.area = "Area1";
+  r.target = "N1";
+  r.variable = "LIC100.AS";
+  r.server = "PLANTPC1";
+  r.operatorName = "jdoe";
+  r.message = "LIC100 high";
+  r.comment = "checked <valve> & pump";
+  r.condition = "Level";
+  r.subcondition = "Hi";
+  r.result = "Success";
+  return r;
+}
+
+void ExpectSameRecord(const AckRecord& a, const AckRecord& b) {
+  EXPECT_EQ(a.ackTime, b.ackTime);
+  EXPECT_EQ(a.area, b.area);
+  EXPECT_EQ(a.target, b.target);
+  EXPECT_EQ(a.variable, b.variable);
+  EXPECT_EQ(a.operatorName, b.operatorName);
+  EXPECT_EQ(a.comment, b.comment);
+  EXPECT_EQ(a.message, b.message);
+  EXPECT_EQ(a.condition, b.condition);
+  EXPECT_EQ(a.subcondition, b.subcondition);
+  EXPECT_EQ(a.server, b.server);
+  EXPECT_EQ(a.result, b.result);
+}
+
+// The document route: open for writing, append, save.
+bool AppendThroughDocument(const std::string& path, const AckRecord& record) {
+  CLogFile file;
+  std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, true, true, file);
+  return doc && AppendRecord(*doc, record) && SaveLogDocument(*doc, file);
+}
+
+AppendOutcome AppendInPlace(const std::string& path, const AckRecord& record) {
+  CLogFile file;
+  if (!file.Open(path, true)) return AppendOutcome::kFailed;
+  return AppendRecordToLogFile(file, record);
+}
+
+std::vector<AckRecord> ReadFile(const std::string& path) {
+  CLogFile file;
+  std::vector<AckRecord> records;
+  std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, false, false, file);
+  if (!doc) return records;
+  for (xmlNodePtr node : SelectRecords(*doc)) {
+    records.emplace_back();
+    ReadRecord(node, records.back());
+  }
+  return records;
+}
+
+std::string Serialized(const std::vector<AckRecord>& records) {
+  std::unique_ptr<CLogDocument> doc = CLogDocument::CreateEmpty();
+  for (const AckRecord& r : records) AppendRecord(*doc, r);
+  return doc->Serialize();
+}
+
+class LogDocumentTest : public ::testing::Test {
+ protected:
+  std::string folder_ = TestFolder("log");
+  std::string path_ = folder_ + "/AESERVLOG_CACHE_0.xml";
+};
+
+TEST_F(LogDocumentTest, NewFileHoldsExactlyDeclarationRootAndOneRecordBothRoutes) {
+  ASSERT_TRUE(AppendThroughDocument(path_, TheRecord()));
+  EXPECT_EQ(ReadBytes(path_), kOneRecordFile);
+  std::string other = folder_ + "/other.xml";
+  ASSERT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kSaved);
+  EXPECT_EQ(ReadBytes(other), kOneRecordFile);
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), 1u);
+  ExpectSameRecord(back[0], TheRecord());
+}
+
+TEST_F(LogDocumentTest, OpenCreatesMissingFoldersForWriting) {
+  std::string deep = folder_ + "/a/b/c/AESERVLOG_CACHE_0.xml";
+  ASSERT_TRUE(AppendThroughDocument(deep, TheRecord()));
+  EXPECT_EQ(ReadFile(deep).size(), 1u);
+}
+
+TEST_F(LogDocumentTest, SecondRecordFollowsFirstInSameRoot) {
+  AckRecord second = SampleRecord(2);
+  ASSERT_TRUE(AppendThroughDocument(path_, TheRecord()));
+  ASSERT_TRUE(AppendThroughDocument(path_, second));
+  std::string bytes = ReadBytes(path_);
+  EXPECT_EQ(bytes, Serialized({TheRecord(), second}));
+  EXPECT_EQ(bytes.find("<AlarmFile"), bytes.rfind("<AlarmFile"));
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), 2u);
+  ExpectSameRecord(back[1], second);
+}
+
+TEST_F(LogDocumentTest, RootIsSelectedByNumericVersion) {
+  auto withVersion = [&](const std::string& attribute) {
+    WriteBytes(path_, "<?xml version=\"1.0\"?><AlarmFile" + attribute +
+                          "><AlarmRecord><Area>A</Area></AlarmRecord></AlarmFile>");
+    return ReadFile(path_).size();
+  };
+  EXPECT_EQ(withVersion(" Version=\"1.0\""), 1u);
+  EXPECT_EQ(withVersion(" Version=\"1\""), 1u);
+  EXPECT_EQ(withVersion(" Version=\"1.00\""), 1u);
+  EXPECT_EQ(withVersion(" Version=\"2.0\""), 0u);
+  EXPECT_EQ(withVersion(""), 0u);
+}
+
+TEST_F(LogDocumentTest, RecordFieldsFoundByNameInAnyOrder) {
+  WriteBytes(path_,
+             "<AlarmFile Version='1'><AlarmRecord><Result>Err</Result><Area>A</Area>"
+             "<AckTimeStamp>2024-05-01</AckTimeStamp><Area>second</Area></AlarmRecord>"
+             "<AlarmRecord><AckTimeStamp TimeZone='UTC'>yesterday</AckTimeStamp></AlarmRecord>"
+             "</AlarmFile>");
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].result, "Err");
+  EXPECT_EQ(back[0].area, "A");
+  EXPECT_EQ(back[0].ackTime, CDateTime::FromParts(2024, 5, 1));
+  EXPECT_EQ(back[0].target, "");
+  EXPECT_EQ(back[1].ackTime.GetStatus(), CDateTime::kNull);
+
+  AckRecord kept = SampleRecord(7);
+  CLogFile file;
+  std::unique_ptr<CLogDocument> doc = OpenLogDocument(path_, false, false, file);
+  ReadRecord(SelectRecords(*doc)[1], kept);
+  EXPECT_EQ(kept.area, SampleRecord(7).area);
+  EXPECT_EQ(kept.ackTime, SampleRecord(7).ackTime);
+}
+
+TEST_F(LogDocumentTest, NullAndInvalidTimesWrittenAsEmptyAndInvalidText) {
+  AckRecord r = TheRecord();
+  r.ackTime = CDateTime();
+  ASSERT_TRUE(AppendThroughDocument(path_, r));
+  r.ackTime = CDateTime::FromParts(2024, 13, 1);
+  ASSERT_TRUE(AppendThroughDocument(path_, r));
+  std::string bytes = ReadBytes(path_);
+  EXPECT_NE(bytes.find("<AckTimeStamp TimeZone=\"UTC\"/>"), std::string::npos);
+  EXPECT_NE(bytes.find(">Invalid DateTime</AckTimeStamp>"), std::string::npos);
+}
+
+TEST_F(LogDocumentTest, WritableOpenShutsOutEveryOtherOpen) {
+  CLogFile writer, second, reader;
+  ASSERT_TRUE(OpenLogDocument(path_, true, false, writer));
+  EXPECT_FALSE(OpenLogDocument(path_, true, false, second));
+  EXPECT_FALSE(reader.Open(path_, false));
+  writer.Close();
+  ASSERT_TRUE(AppendThroughDocument(path_, TheRecord()));
+  CLogFile r1, r2, w;
+  ASSERT_TRUE(r1.Open(path_, false));
+  EXPECT_TRUE(r2.Open(path_, false));
+  EXPECT_FALSE(w.Open(path_, true));
+}
+
+TEST_F(LogDocumentTest, EmptyOrMissingFileHasNoDocumentForReaders) {
+  CLogFile file;
+  EXPECT_FALSE(OpenLogDocument(path_, false, false, file));
+  WriteBytes(path_, "");
+  EXPECT_FALSE(OpenLogDocument(path_, false, false, file));
+  EXPECT_TRUE(OpenLogDocument(path_, true, false, file));
+}
+
+TEST_F(LogDocumentTest, UnreadableFileIsRefusedForWritingAndNeverOverwritten) {
+  const std::string garbage = "<AlarmFile Version=\"1.0\"><AlarmRecord><Area>x</Ar";
+  WriteBytes(path_, garbage);
+  ScopedDebugCapture debug;
+  CLogFile file;
+  EXPECT_FALSE(OpenLogDocument(path_, true, false, file));
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_TRUE(debug.Contains("Log file does not parse, left untouched: " + path_));
+  EXPECT_EQ(AppendInPlace(path_, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(path_), garbage);
+}
+
+TEST_F(LogDocumentTest, DocumentWithAnotherRootTakesNoRecords) {
+  const std::string foreign = "<?xml version=\"1.0\"?>\n<AlarmFile Version=\"2.0\"/>\n";
+  WriteBytes(path_, foreign);
+  CLogFile file;
+  std::unique_ptr<CLogDocument> doc = OpenLogDocument(path_, true, false, file);
+  ASSERT_TRUE(doc);
+  EXPECT_FALSE(AcceptsRecords(*doc));
+  EXPECT_FALSE(AppendRecord(*doc, TheRecord()));
+  file.Close();
+  EXPECT_EQ(AppendInPlace(path_, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(path_), foreign);
+}
+
+TEST_F(LogDocumentTest, TextsXmlCannotHoldBecomeReplacementCharacters) {
+  AckRecord r = TheRecord();
+  r.comment = std::string("bell\x07 bad\xff utf \xed\xa0\x80 nul") + '\0' + " ok";
+  r.operatorName = "\xef\xbf\xbe";
+  ASSERT_EQ(AppendInPlace(path_, r), AppendOutcome::kSaved);
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), 1u);
+  const std::string fffd = "\xef\xbf\xbd";
+  EXPECT_EQ(back[0].comment, "bell" + fffd + " bad" + fffd + " utf " + fffd + fffd + fffd + " nul" + fffd + " ok");
+  EXPECT_EQ(back[0].operatorName, fffd);
+}
+
+TEST_F(LogDocumentTest, NonAsciiAndLayoutCharactersSurviveManyAppendCycles) {
+  std::vector<AckRecord> written;
+  for (int i = 0; i < 30; ++i) {
+    AckRecord r = SampleRecord(i);
+    r.comment = "Grüße – 温度 😀 \t tab\r\nline " + std::to_string(i) + "  ";
+    r.area = "Zone ß/" + std::to_string(i % 4);
+    bool inPlace = i % 3 != 0;
+    if (inPlace)
+      ASSERT_EQ(AppendInPlace(path_, r), AppendOutcome::kSaved);
+    else
+      ASSERT_TRUE(AppendThroughDocument(path_, r));
+    written.push_back(r);
+  }
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), written.size());
+  for (size_t i = 0; i < back.size(); ++i) ExpectSameRecord(back[i], written[i]);
+  EXPECT_EQ(ReadBytes(path_), Serialized(written));
+}
+
+TEST_F(LogDocumentTest, InPlaceAppendWritesTheDocumentRouteBytesAfterCopiesEmptiedTheFile) {
+  std::string a = folder_ + "/a.xml", b = folder_ + "/b.xml";
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_EQ(AppendInPlace(a, SampleRecord(i)), AppendOutcome::kSaved);
+      ASSERT_TRUE(AppendThroughDocument(b, SampleRecord(i)));
+      ASSERT_EQ(ReadBytes(a), ReadBytes(b));
+    }
+    // What the copy pass does to a cache file: every record removed.
+    for (const std::string& path : {a, b}) {
+      CLogFile file;
+      std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, true, false, file);
+      for (xmlNodePtr node : SelectRecords(*doc)) ASSERT_TRUE(RemoveRecord(node));
+      ASSERT_TRUE(SaveLogDocument(*doc, file));
+    }
+    EXPECT_EQ(ReadBytes(a), std::string(kLogHead) + std::string(kLogTail));
+  }
+}
+
+// A sample of the moments at which a writer may take over a cut-short
+// file: every byte near the ends of the write, every 64th in between (each
+// write costs a sync; readers are checked at every byte).
+bool WriterCheckedAt(size_t j, size_t size) { return j <= 14 || j + 16 > size || j % 64 == 0; }
+
+// Every moment at which a crash can cut the in-place write short: readers
+// see the intact records, and the next writer goes on from there.
+TEST_F(LogDocumentTest, AppendCutShortAtAnyByteLosesOnlyTheUnfinishedRecord) {
+  std::vector<AckRecord> old = {SampleRecord(1), SampleRecord(2)};
+  AckRecord added = SampleRecord(3);
+  added.comment = std::string(300, 'x');
+  std::string before = Serialized(old);
+  std::string after = Serialized({old[0], old[1], added});
+  size_t at = before.size() - kLogTail.size();
+  std::string write = after.substr(at);
+  for (size_t j = 0; j <= write.size(); ++j) {
+    std::string cut = before.substr(0, at) + write.substr(0, j);
+    if (j < kLogTail.size()) cut += before.substr(at + j);
+    WriteBytes(path_, cut);
+    size_t expected = j >= write.size() - kLogTail.size() ? 3 : 2;
+    ASSERT_EQ(ReadFile(path_).size(), expected) << "cut after " << j;
+    if (!WriterCheckedAt(j, write.size())) continue;
+    ASSERT_EQ(AppendInPlace(path_, SampleRecord(9)), AppendOutcome::kSaved) << "cut after " << j;
+    std::vector<AckRecord> back = ReadFile(path_);
+    ASSERT_EQ(back.size(), expected + 1) << "cut after " << j;
+    ExpectSameRecord(back.back(), SampleRecord(9));
+  }
+}
+
+TEST_F(LogDocumentTest, CreationCutShortAtAnyByteReadsAsEmptyOrComplete) {
+  std::string full = Serialized({TheRecord()});
+  for (size_t j = 1; j <= full.size(); ++j) {
+    WriteBytes(path_, full.substr(0, j));
+    size_t expected = j >= full.size() - kLogTail.size() ? 1 : 0;
+    ASSERT_EQ(ReadFile(path_).size(), expected) << "cut after " << j;
+    if (!WriterCheckedAt(j, full.size())) continue;
+    ASSERT_EQ(AppendInPlace(path_, SampleRecord(9)), AppendOutcome::kSaved) << "cut after " << j;
+    ASSERT_EQ(ReadFile(path_).size(), expected + 1) << "cut after " << j;
+  }
+}
+
+TEST(FindInterruptedWrite, DamageThatNoAppendLeavesIsNotMistakenForOne) {
+  size_t keep = 0;
+  std::string head(kLogHead);
+  EXPECT_FALSE(FindInterruptedWrite("garbage", keep));
+  EXPECT_FALSE(FindInterruptedWrite(head + "<AlarmRecord>\n</AlarmRecord>\nxx</AlarmFile>\n", keep));
+  EXPECT_FALSE(FindInterruptedWrite(head + "</AlarmFile>\n</AlarmFile>\n", keep));
+  EXPECT_FALSE(FindInterruptedWrite(head + "<Other>", keep));
+  EXPECT_TRUE(FindInterruptedWrite(head + "<AlarmRecord>\n    <Area>A</Ar", keep));
+  EXPECT_EQ(keep, head.size());
+}
+
+}  // namespace
