@@ -105,15 +105,14 @@ bool CLogFile::ReadAll(std::string& bytes) const {
   bytes.clear();
   uint64_t size = 0;
   if (Size(size)) bytes.reserve(size_t(size));
-  // A pipe or device is read as the stream it is.
-  if (lseek(fd_, 0, SEEK_SET) != 0 && errno != ESPIPE) return false;
   char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd_, buffer, sizeof buffer);
+  for (uint64_t offset = 0;;) {
+    ssize_t n = pread(fd_, buffer, sizeof buffer, off_t(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
     bytes.append(buffer, size_t(n));
+    offset += uint64_t(n);
   }
 }
 

@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 #include "acklog/ack_log_settings.h"
@@ -296,19 +297,49 @@ TEST_F(AlarmLogTest, NonAsciiCommentsSurviveManyAppendAndCopyCycles) {
   EXPECT_EQ(inBackup, expected);
 }
 
+// A clock that blocks the pass asking it for today's date until released:
+// a pass stuck as on a hung network folder.
+class BlockingClock final : public Clock {
+ public:
+  FILETIME NowUtc() const override {
+    std::unique_lock lock(mutex_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return released_; });
+    return Utc(1, 20);
+  }
+  uint64_t SteadyMs() const override { return 0; }
+  bool WaitEntered() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  mutable bool entered_ = false;
+  bool released_ = false;
+};
+
 TEST_F(AlarmLogTest, DestructionEndsWithinTheLimitWhileAPassHangs) {
-  SetRemotePath(remote_);
-  // Reading a FIFO that nobody writes blocks like a hung network folder.
-  ASSERT_EQ(mkfifo(RemoteDaily("2024-05-01").c_str(), 0600), 0);
-  auto log = std::make_unique<CAlarmLog>(Fast());
+  SetRemotePath(remote_ + "/gone");
+  auto clock = std::make_shared<BlockingClock>();
+  CAlarmLog::Options options = Fast();
+  options.clock = clock;
+  auto log = std::make_unique<CAlarmLog>(options);
   Alarm alarm = DerivedAlarm();
   ASSERT_TRUE(Log(*log, alarm, "c"));
-  ASSERT_TRUE(Eventually([&] {
-    CLogFile probe;  // the pass holds the cache file while it copies
-    return !probe.Open(Cache(0), false);
-  }));
+  ASSERT_TRUE(clock->WaitEntered());
   log.reset();
   EXPECT_TRUE(debug_.Contains("Terminating Remote Alarm Log Thread"));
+  // The thread left behind still has its state: released, it ends its pass.
+  clock->Release();
+  EXPECT_TRUE(Eventually([&] { return debug_.Contains("Failed to open remote file: " + remote_ + "/gone/"); }));
 }
 
 class LoadRecordsTest : public AlarmLogTest {
