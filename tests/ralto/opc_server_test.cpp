@@ -10,6 +10,7 @@
 #include "opc_server_fixture.h"
 #include "platform/class_factory.h"
 #include "platform/registry.h"
+#include "ralto/config_server.h"
 #include "ralto/opc_server.h"
 
 namespace {
@@ -300,6 +301,21 @@ TEST_F(ServerTest, ABrowsePicksUpChangedDocuments) {
   ASSERT_EQ(control_->ReloadDocuments(), S_OK);
   EXPECT_EQ(Read(OPC_DS_DEVICE, {motor}, &states, &errors), S_OK) << "the same handle works again";
   EXPECT_EQ(states[0].vDataValue.vt, VT_UI4);
+}
+
+TEST_F(ServerTest, WithoutASettingItServesTheExamplePlant) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteValue(key, kRaltoDocumentDirectoryValue), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(control_->SetDocumentDirectory(""), S_OK);
+  std::vector<std::string> ids = Browse();
+  // 47 blocks: 47 state words with elements, 12 rate-of-change words with
+  // elements, 47 .FC, 30 .PI, 17 .ST.
+  EXPECT_EQ(ids.size(), 389u);
+  EXPECT_TRUE(Contains(ids, "TANKFARM.LIC101.RS[4]"));
+  EXPECT_TRUE(Contains(ids, "PUMPSTN.P201A.MTR.ST"));
+  EXPECT_FALSE(Contains(ids, "NODE1.LIC1.AS")) << "the other plant's items are gone";
 }
 
 TEST_F(ServerTest, UnreadableDocumentsLeaveThePlantAsItWas) {
