@@ -240,6 +240,7 @@ void CRaltoPlant::NotePending(uint32_t c) {
   if (controllers_[c].pendingQueued || !controllers_[c].HasPendingElements()) return;
   controllers_[c].pendingQueued = true;
   pending_.push_back(c);
+  wake_.notify_all();  // the plant thread publishes them at its next scan
 }
 
 void CRaltoPlant::Step(const FILETIME& now, uint64_t elapsedMs) {

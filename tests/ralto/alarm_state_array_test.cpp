@@ -11,8 +11,10 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
+#include <thread>
 
 #include "opc_server_fixture.h"
 
@@ -314,6 +316,24 @@ TEST_F(AlarmArrayTest, IncoherentUpdatesGiveTheElementsOtherTimeStamps) {
   ASSERT_EQ(control_->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
   ReadArray("NODE1.LIC1.AS", &times);
   EXPECT_TRUE(Coherent(times));
+}
+
+TEST_F(AlarmArrayTest, OnTheSystemClockHeldBackElementsFollowWithinAScan) {
+  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  RaltoAlarmSetting alarm;
+  alarm.state = 1;
+  alarm.acknowledged = FALSE;
+  alarm.activation = TestTime(2024, 2, 2, 2, 2, 2);
+  ASSERT_EQ(control_->SetAlarm("NODE1.TI2.AS", alarm), S_OK);
+  std::vector<FILETIME> times;
+  std::vector<uint32_t> words;
+  for (int i = 0; i < 200; ++i) {
+    words = ReadArray("NODE1.TI2.AS", &times);
+    if (words[1] != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(words[1], 0u);
+  EXPECT_GT(CompareFileTime(times[1], times[0]), 0);
 }
 
 TEST_F(AlarmArrayTest, TheRandomPlantChangesValuesAndKeepsArraysCoherent) {
