@@ -3,6 +3,8 @@
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -15,6 +17,9 @@ namespace {
 constexpr const char* kRootPath = "AlarmFile[@Version=1.0]";
 constexpr const char* kRecordsPath = "AlarmFile[@Version=1.0]/AlarmRecord";
 constexpr const char* kTimeFormat = "%Y-%m-%d %H:%M:%S";
+// The parser refuses longer text nodes (without its "huge" option, which
+// would also lift its guard against entity bombs in foreign files).
+constexpr size_t kMaxFieldBytes = 1 << 20;
 
 const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
 
@@ -85,11 +90,12 @@ bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& c) {
 }
 
 // XML 1.0 cannot hold every string: what it cannot hold becomes U+FFFD, so
-// that a stray byte in a comment never makes the whole file unreadable.
+// that a stray byte in a comment never makes the whole file unreadable; for
+// the same reason a text stops after kMaxFieldBytes.
 std::string XmlSafeText(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
+  out.reserve(std::min(text.size(), kMaxFieldBytes));
+  for (size_t i = 0; i < text.size() && out.size() < kMaxFieldBytes;) {
     uint32_t c = 0;
     size_t start = i;
     if (DecodeUtf8(text, i, c) && IsXmlChar(c)) {
@@ -146,8 +152,15 @@ std::unique_ptr<CLogDocument> CLogDocument::CreateEmpty() {
 
 std::unique_ptr<CLogDocument> CLogDocument::Parse(const std::string& text) {
   InitXml();
+  if (text.size() > size_t(INT_MAX)) return nullptr;
   xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  // A log file has no document type; one with entity declarations is not
+  // ours, and its entities are not expanded here.
+  if (doc && (doc->intSubset || doc->extSubset)) {
+    xmlFreeDoc(doc);
+    doc = nullptr;
+  }
   return doc ? std::make_unique<CLogDocument>(doc) : nullptr;
 }
 

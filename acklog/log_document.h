@@ -34,7 +34,8 @@ class CLogDocument {
   // A new document with the declaration and nothing else.
   static std::unique_ptr<CLogDocument> CreateEmpty();
   // Parses UTF-8 text (any declared encoding is ignored); null when it is
-  // not well-formed XML.
+  // not well-formed XML or has a document type declaration (log files have
+  // none; refusing it keeps entity tricks out).
   static std::unique_ptr<CLogDocument> Parse(const std::string& text);
 
   xmlDocPtr Get() const { return doc_; }
@@ -66,7 +67,8 @@ bool AcceptsRecords(const CLogDocument& doc);
 // Appends one "AlarmRecord" after the last child of the root, creating the
 // root first when there is none. Texts that XML cannot hold (invalid UTF-8,
 // control characters other than tab, line feed and carriage return) are
-// written as U+FFFD. False, and nothing added, when !AcceptsRecords(doc).
+// written as U+FFFD, and a text is cut after 1 MiB (the parser's limit is
+// 10 MB). False, and nothing added, when !AcceptsRecords(doc).
 bool AppendRecord(CLogDocument& doc, const AckRecord& record);
 // Replaces the content of the file open for writing in `file` with the
 // serialised document, durably and atomically, and closes `file`. False

@@ -229,6 +229,25 @@ TEST_F(LogDocumentTest, TextsXmlCannotHoldBecomeReplacementCharacters) {
   EXPECT_EQ(back[0].operatorName, fffd);
 }
 
+TEST_F(LogDocumentTest, OverlongTextIsCutSoTheFileStaysReadable) {
+  AckRecord r = TheRecord();
+  r.comment = std::string(12'000'000, 'c');
+  ASSERT_EQ(AppendInPlace(path_, r), AppendOutcome::kSaved);
+  std::vector<AckRecord> back = ReadFile(path_);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].comment, std::string(1 << 20, 'c'));
+}
+
+TEST_F(LogDocumentTest, FileWithDocumentTypeIsNotALogFile) {
+  const std::string entities =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE AlarmFile [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>\n"
+      "<AlarmFile Version=\"1.0\"><AlarmRecord><Area>&b;</Area></AlarmRecord></AlarmFile>\n";
+  WriteBytes(path_, entities);
+  EXPECT_TRUE(ReadFile(path_).empty());
+  EXPECT_EQ(AppendInPlace(path_, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(path_), entities);
+}
+
 TEST_F(LogDocumentTest, NonAsciiAndLayoutCharactersSurviveManyAppendCycles) {
   std::vector<AckRecord> written;
   for (int i = 0; i < 30; ++i) {
