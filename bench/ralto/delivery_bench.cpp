@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     ticking += Seconds(start);
     delivered += sink.items - before;
   }
-  Report("capacity: update cycles over 100,000 items", delivered, ticking);
+  Report("capacity: update cycles ticked by hand", delivered, ticking);
 
   // The refresh of a group made active: every item in one OnDataChange.
   active = FALSE;
