@@ -133,17 +133,17 @@ bool CLogFile::ReadAt(uint64_t offset, size_t length, std::string& bytes) const 
 bool CLogFile::WriteTail(uint64_t offset, std::string_view bytes) {
   uint64_t oldSize = 0;
   std::string oldTail;
-  if (!Size(oldSize) || offset > oldSize || !ReadAt(offset, size_t(oldSize - offset), oldTail))
-    return false;
   uint64_t newSize = offset + bytes.size();
+  if (!Size(oldSize) || offset > oldSize || newSize < oldSize ||
+      !ReadAt(offset, size_t(oldSize - offset), oldTail))
+    return false;
   // Reserve the new blocks first: a full disk then fails here, before a
   // single byte has changed. Filesystems without reservation skip it.
   if (newSize > oldSize &&
       fallocate(fd_, FALLOC_FL_KEEP_SIZE, off_t(oldSize), off_t(newSize - oldSize)) != 0 &&
       errno != EOPNOTSUPP && errno != ENOSYS)
     return false;
-  bool ok = WriteAll(fd_, bytes, offset) && (newSize >= oldSize || ftruncate(fd_, off_t(newSize)) == 0) &&
-            fdatasync(fd_) == 0 && SyncFolder();
+  bool ok = WriteAll(fd_, bytes, offset) && fdatasync(fd_) == 0 && SyncFolder();
   if (!ok) {
     // Put the old end back: it overwrites blocks the file already had, and
     // shrinking never needs space.

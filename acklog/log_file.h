@@ -52,7 +52,8 @@ class CLogFile {
   // Makes the file's content its first `offset` bytes followed by `bytes`,
   // durably (data synced; the folder too when Open created the file). On
   // failure (disk full, I/O error) the file is left as it was and false is
-  // returned. REQUIRES: IsWritable(); offset <= Size().
+  // returned. REQUIRES: IsWritable(); offset <= Size() <= offset +
+  // bytes.size() (the file keeps or grows its length).
   bool WriteTail(uint64_t offset, std::string_view bytes);
   // Replaces the whole content with `bytes` durably and atomically (see
   // above), then closes. On failure the file keeps its old content, is
