@@ -11,8 +11,9 @@ std::string MakeItemId(const std::string& nodeName, const std::string& itemName)
 
 std::string AlarmVar::ItemId() const { return MakeItemId(nodeName, itemName); }
 
-std::string AlarmVar::KindSuffix() const {
-  return itemName.size() <= 3 ? itemName : itemName.substr(itemName.size() - 3);
+std::string_view AlarmVar::KindSuffix() const {
+  std::string_view name = itemName;
+  return name.size() <= 3 ? name : name.substr(name.size() - 3);
 }
 
 std::string AlarmVar::BlockName() const {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/com.h"
 #include "platform/filetime.h"
@@ -35,8 +36,8 @@ struct AlarmVar {
   // nodeName "." itemName: the key of itemMap and the OPC item id.
   std::string ItemId() const;
   // The last three characters of itemName (".AS", ".RS", ".LP", ".FC"...);
-  // the whole name when it is shorter.
-  std::string KindSuffix() const;
+  // the whole name when it is shorter. A view into itemName.
+  std::string_view KindSuffix() const;
   // itemName up to its last "." (the whole name when it has none).
   std::string BlockName() const;
 };

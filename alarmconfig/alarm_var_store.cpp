@@ -29,20 +29,37 @@ CAlarmVarStore::~CAlarmVarStore() {
   if (itemMap.empty()) return;
   std::unordered_set<const AlarmVar*> variables;
   variables.reserve(itemMap.size());
-  for (const auto& [id, variable] : itemMap) variables.insert(variable.get());
+  for (const auto& [id, variable] : itemMap) variables.insert(&variable);
   DetachSourcesFromVariables(variables);
 }
 
-AlarmVar* CAlarmVarStore::FindVariable(const std::string& itemId) const {
+AlarmVar* CAlarmVarStore::FindVariable(const std::string& itemId) {
   auto it = itemMap.find(itemId);
-  return it == itemMap.end() ? nullptr : it->second.get();
+  return it == itemMap.end() ? nullptr : &it->second;
 }
 
-AlarmVar& CAlarmVarStore::AddVariable(const std::string& itemId, std::unique_ptr<AlarmVar> variable) {
-  AlarmVar& added = *variable;
-  nodeVariables_[added.nodeName].push_back(&added);
-  itemMap.emplace(itemId, std::move(variable));
-  return added;
+const AlarmVar* CAlarmVarStore::FindVariable(const std::string& itemId) const {
+  auto it = itemMap.find(itemId);
+  return it == itemMap.end() ? nullptr : &it->second;
+}
+
+AlarmVar& CAlarmVarStore::FindOrAddVariable(const std::string& itemId, const std::string& nodeName,
+                                            const std::string& itemName, bool& added) {
+  // One look-up whether the variable is there or not: the import asks for
+  // every member and element of a plant.
+  auto [it, inserted] = itemMap.try_emplace(itemId);
+  added = inserted;
+  AlarmVar& variable = it->second;
+  if (!inserted) return variable;
+  try {
+    variable.nodeName = nodeName;
+    variable.itemName = itemName;
+    nodeVariables_[nodeName].push_back(&variable);
+  } catch (...) {
+    itemMap.erase(it);
+    throw;
+  }
+  return variable;
 }
 
 void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& nodeName) {
@@ -105,7 +122,7 @@ void CAlarmVarStore::CopyPriorityCodes(AlarmVar& variable, AlarmKind kind) const
 }
 
 bool CAlarmVarStore::FillConditionEntry(AlarmVar& variable, AlarmConditionEntry& entry) const {
-  std::string suffix = variable.KindSuffix();
+  std::string_view suffix = variable.KindSuffix();
   AlarmKind kind;
   if (suffix == ".AS" && variable.blockType == "O0C") {
     kind = kAlarmLevel;
@@ -135,7 +152,7 @@ int32_t CAlarmVarStore::GetConditionEntries(ConditionEntryPosition& position, si
   done = false;
   size_t index = 0;
   while (position.next != itemMap.end()) {
-    AlarmVar& variable = *(position.next++)->second;
+    AlarmVar& variable = (position.next++)->second;
     if (FillConditionEntry(variable, entries[index]) && ++index == capacity - 1) {
       count = index;
       return 0;

@@ -2,7 +2,8 @@
 // that index them: the data model that the OPC DA client (C_OPC_DA_Client)
 // owns and the configuration import fills.
 //
-//   itemMap            item id -> AlarmVar; owns every variable
+//   itemMap            item id -> AlarmVar; holds every variable (in its node,
+//                      so a variable keeps its address while it is there)
 //   pendingMap         item id -> AlarmVar still waiting for its OPC item
 //   handleMap          OPC client handle -> AlarmVar
 //   reverseHandleMap   AlarmVar -> OPC client handle
@@ -11,9 +12,9 @@
 //                      imported (the producer's change marker)
 //
 // Contract: the maps may be read directly; variables enter and leave
-// itemMap only through AddVariable, SetVariableNode, SweepNodeVariables and
-// the destructor, which keep the store's per-node lists right. Variables
-// keep their address while they stay in itemMap. Every operation REQUIRES
+// itemMap only through FindOrAddVariable, SetVariableNode,
+// SweepNodeVariables and the destructor, which keep the store's per-node
+// lists right. Every operation REQUIRES
 // g_ConfigMutex held (the connection manager's lock, under which the import
 // and the client's operations run). The destructor frees every variable
 // after detaching the alarm sources that still refer to one.
@@ -28,7 +29,7 @@
 #include "alarmconfig/alarm_condition_entry.h"
 #include "alarmconfig/alarm_var.h"
 
-using AlarmVarMap = std::unordered_map<std::string, std::unique_ptr<AlarmVar>>;
+using AlarmVarMap = std::unordered_map<std::string, AlarmVar>;
 using PendingVarMap = std::unordered_map<std::string, AlarmVar*>;
 using HandleVarMap = std::unordered_map<DWORD, AlarmVar*>;
 using ReverseHandleMap = std::unordered_map<const AlarmVar*, DWORD>;
@@ -38,7 +39,7 @@ using ConfigTimeMap = std::unordered_map<uint32_t, uint32_t>;
 // REQUIRES: itemMap unchanged between the calls of one walk.
 struct ConditionEntryPosition {
   bool started = false;
-  AlarmVarMap::const_iterator next;
+  AlarmVarMap::iterator next;
 };
 
 class CAlarmVarStore {
@@ -56,10 +57,13 @@ class CAlarmVarStore {
   ConfigTimeMap configTimeNSecsMap;
 
   // The variable of `itemId`; null when absent.
-  AlarmVar* FindVariable(const std::string& itemId) const;
-  // Takes `variable` into itemMap under `itemId` and the list of its node.
-  // REQUIRES: itemId == variable->ItemId() and no variable under itemId.
-  AlarmVar& AddVariable(const std::string& itemId, std::unique_ptr<AlarmVar> variable);
+  AlarmVar* FindVariable(const std::string& itemId);
+  const AlarmVar* FindVariable(const std::string& itemId) const;
+  // The variable of `itemId`; when there is none, a new one (a fresh
+  // AlarmVar with `nodeName` and `itemName`) is put under it and `added` set.
+  // REQUIRES: itemId == MakeItemId(nodeName, itemName).
+  AlarmVar& FindOrAddVariable(const std::string& itemId, const std::string& nodeName,
+                              const std::string& itemName, bool& added);
   // Gives `variable` to node `nodeName` (its item id does not change: only
   // how the id divides into node and item name).
   void SetVariableNode(AlarmVar& variable, const std::string& nodeName);

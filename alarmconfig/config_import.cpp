@@ -18,9 +18,6 @@ namespace {
 constexpr char kNodeSummaryPath[] =
     "/QQQ:ConfigurationSummary/QQQ:NodeSummary[QQQ:Document[@DocType='ProducedData']]";
 constexpr char kProducerPath[] = "/QQQ:ProducedData/QQQ:Producer";
-constexpr char kMembersPath[] =
-    "/QQQ:ProducedData/QQQ:Producer/QQQ:RaltoConfigExtension/QQQ:BlockStructures/QQQ:BlockStructure"
-    "/QQQ:BlockSubElement[(@BlockType='O0C') or (@BlockType='O0D')]";
 
 // String table IDs of the import's message boxes.
 constexpr uint32_t kSummaryParseError = 61468;
@@ -170,8 +167,8 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   store_.configTimeSecsMap[producerId] = secs;
   store_.configTimeNSecsMap[producerId] = nsecs;
 
-  CBlockDescriptionIndex blocks(document);
-  for (const CXmlNode& member : document.SelectNodes(kMembersPath)) {
+  CProducedDataBlocks blocks(document);
+  for (const CXmlNode& member : blocks.Members()) {
     hr = ImportMember(member, nodeName, blocks);
     if (FAILED(hr)) return hr;
   }
@@ -180,19 +177,13 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   return S_OK;
 }
 
-AlarmVar& CConfigImport::NewVariable(const std::string& itemId, const std::string& nodeName,
-                                     const std::string& itemName, bool member) {
-  auto variable = std::make_unique<AlarmVar>();
-  variable->nodeName = nodeName;
-  variable->itemName = itemName;
-  if (incremental_ || (member && clearInitialPending_)) variable->initialPending = false;
-  AlarmVar& added = store_.AddVariable(itemId, std::move(variable));
-  if (incremental_) store_.pendingMap[itemId] = &added;
-  return added;
+void CConfigImport::PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member) {
+  if (incremental_ || (member && clearInitialPending_)) variable.initialPending = false;
+  if (incremental_) store_.pendingMap[itemId] = &variable;
 }
 
 HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& nodeName,
-                                    const CBlockDescriptionIndex& blocks) {
+                                    const CProducedDataBlocks& blocks) {
   std::string name;
   if (!member.GetAttribute("Name", name)) {
     if (!WindowVisible()) return S_OK;
@@ -200,48 +191,52 @@ HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& n
     return E_POINTER;
   }
   std::string itemId = MakeItemId(nodeName, name);
-  AlarmVar* variable = store_.FindVariable(itemId);
-  bool existed = variable != nullptr;
-  if (existed) {
-    store_.SetVariableNode(*variable, nodeName);
+  bool added = false;
+  AlarmVar& variable = store_.FindOrAddVariable(itemId, nodeName, name, added);
+  if (added) {
+    PrepareNewVariable(itemId, variable, true);
   } else {
-    variable = &NewVariable(itemId, nodeName, name, true);
+    store_.SetVariableNode(variable, nodeName);
   }
-  variable->seenInImport = true;
-  variable->itemName = name;
-  member.GetAttribute("BlockType", variable->blockType);
+  variable.seenInImport = true;
+  variable.itemName = name;
+  member.GetAttribute("BlockType", variable.blockType);
 
-  std::string suffix = variable->KindSuffix();
+  std::string_view suffix = variable.KindSuffix();
   if (suffix == ".AS") {
-    LookUpAreaAndMessages(*variable, blocks);
-    ImportElements(*variable, existed);
+    LookUpAreaAndMessages(variable, blocks);
+    ImportElements(variable, itemId, !added);
   } else if (suffix == ".RS") {
-    LookUpAreaAndMessages(*variable, blocks);
-    if (variable->blockType == "O0C") ImportElements(*variable, existed);
+    LookUpAreaAndMessages(variable, blocks);
+    if (variable.blockType == "O0C") ImportElements(variable, itemId, !added);
   } else if (suffix == ".LP") {
     std::string initValue;
     member.GetAttribute("InitValue", initValue);
-    ApplyPriorityInitValue(*variable, initValue);
+    ApplyPriorityInitValue(variable, initValue);
   }
   return S_OK;
 }
 
-void CConfigImport::ImportElements(const AlarmVar& record, bool existed) {
+void CConfigImport::ImportElements(const AlarmVar& record, const std::string& recordId, bool existed) {
   for (int n = 1; n <= kElementCount; ++n) {
-    std::string itemName = record.itemName + "[" + std::to_string(n) + "]";
-    std::string itemId = MakeItemId(record.nodeName, itemName);
-    AlarmVar* element = store_.FindVariable(itemId);
-    if (!element) {
+    std::string index = "[" + std::to_string(n) + "]";
+    std::string itemId = recordId + index;
+    if (existed) {
       // A record that existed keeps the elements it has; only a new one gets them.
-      if (existed) continue;
-      element = &NewVariable(itemId, record.nodeName, itemName, false);
-      element->blockType = record.blockType;
+      if (AlarmVar* element = store_.FindVariable(itemId)) element->seenInImport = true;
+      continue;
     }
-    element->seenInImport = true;
+    bool added = false;
+    AlarmVar& element = store_.FindOrAddVariable(itemId, record.nodeName, record.itemName + index, added);
+    if (added) {
+      PrepareNewVariable(itemId, element, false);
+      element.blockType = record.blockType;
+    }
+    element.seenInImport = true;
   }
 }
 
-void CConfigImport::LookUpAreaAndMessages(AlarmVar& variable, const CBlockDescriptionIndex& blocks) {
+void CConfigImport::LookUpAreaAndMessages(AlarmVar& variable, const CProducedDataBlocks& blocks) {
   bool rateOfChange = variable.KindSuffix() == ".RS";
   std::string block = variable.BlockName();
   // Every selection assigns, found or not; the embedded block's, when asked

@@ -34,7 +34,7 @@
 #include <string>
 
 #include "alarmconfig/alarm_var_store.h"
-#include "alarmconfig/block_description_index.h"
+#include "alarmconfig/produced_data_blocks.h"
 #include "alarmconfig/xml_node.h"
 #include "platform/com.h"
 #include "ralto/config_server.h"
@@ -50,11 +50,10 @@ class CConfigImport {
   HRESULT ImportSummary();
   HRESULT ImportProducer(IRaltoConfigServer& server, const std::string& nodeName, uint32_t producerId);
   HRESULT ImportMember(const CXmlNode& member, const std::string& nodeName,
-                       const CBlockDescriptionIndex& blocks);
-  AlarmVar& NewVariable(const std::string& itemId, const std::string& nodeName,
-                        const std::string& itemName, bool member);
-  void ImportElements(const AlarmVar& record, bool existed);
-  void LookUpAreaAndMessages(AlarmVar& variable, const CBlockDescriptionIndex& blocks);
+                       const CProducedDataBlocks& blocks);
+  void PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member);
+  void ImportElements(const AlarmVar& record, const std::string& recordId, bool existed);
+  void LookUpAreaAndMessages(AlarmVar& variable, const CProducedDataBlocks& blocks);
   bool ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange);
   bool ApplyMessage(AlarmVar& variable, const CXmlNode& message, bool rateOfChange);
 

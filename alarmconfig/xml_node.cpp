@@ -7,9 +7,13 @@ namespace {
 const char* Chars(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
 const xmlChar* XmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 
+// An element in namespace `uri` named `localName`; any element when
+// `localName` is null.
 bool Matches(const xmlNode* node, const char* uri, const char* localName) {
-  return node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, XmlChars(localName)) &&
-         node->ns != nullptr && xmlStrEqual(node->ns->href, XmlChars(uri));
+  if (node->type != XML_ELEMENT_NODE) return false;
+  if (!localName) return true;
+  return xmlStrEqual(node->name, XmlChars(localName)) && node->ns != nullptr &&
+         xmlStrEqual(node->ns->href, XmlChars(uri));
 }
 
 // The attribute without namespace as the document wrote it (a DTD's
@@ -48,7 +52,7 @@ bool CXmlNode::HasAttribute(const char* name) const {
 }
 
 bool CXmlNode::IsElement(const char* uri, const char* localName) const {
-  return node_ && Matches(node_, uri, localName);
+  return node_ && localName && Matches(node_, uri, localName);
 }
 
 CXmlNode CXmlNode::FirstChildElement(const char* uri, const char* localName) const {
@@ -66,6 +70,10 @@ CXmlNode CXmlNode::NextSiblingElement(const char* uri, const char* localName) co
   }
   return CXmlNode();
 }
+
+CXmlNode CXmlNode::FirstChildElement() const { return FirstChildElement(nullptr, nullptr); }
+
+CXmlNode CXmlNode::NextSiblingElement() const { return NextSiblingElement(nullptr, nullptr); }
 
 std::string CXmlNode::Text() const {
   if (!node_) return {};

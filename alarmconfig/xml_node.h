@@ -27,11 +27,14 @@ class CXmlNode {
 
   // True for an element in namespace `uri` with local name `localName`.
   bool IsElement(const char* uri, const char* localName) const;
-  // The first child element in namespace `uri` named `localName`; empty
-  // when there is none.
+  // The first child element in namespace `uri` named `localName` (no
+  // arguments: any element); empty when there is none.
   CXmlNode FirstChildElement(const char* uri, const char* localName) const;
-  // The next sibling element in namespace `uri` named `localName`.
+  CXmlNode FirstChildElement() const;
+  // The next sibling element in namespace `uri` named `localName` (no
+  // arguments: any element).
   CXmlNode NextSiblingElement(const char* uri, const char* localName) const;
+  CXmlNode NextSiblingElement() const;
   // The text content of the node and its descendants.
   std::string Text() const;
 

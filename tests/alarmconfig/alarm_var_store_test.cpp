@@ -16,12 +16,25 @@ namespace {
 
 AlarmVar& Add(CAlarmVarStore& store, const std::string& node, const std::string& item,
               const std::string& blockType = "O0C") {
-  auto v = std::make_unique<AlarmVar>();
-  v->nodeName = node;
-  v->itemName = item;
-  v->blockType = blockType;
-  std::string id = v->ItemId();
-  return store.AddVariable(id, std::move(v));
+  bool added = false;
+  AlarmVar& v = store.FindOrAddVariable(MakeItemId(node, item), node, item, added);
+  EXPECT_TRUE(added);
+  v.blockType = blockType;
+  return v;
+}
+
+TEST(AlarmVarStore, FindOrAddAddsOnce) {
+  CTestVarStore store;
+  bool added = false;
+  AlarmVar& v = store.FindOrAddVariable("N.A.AS", "N", "A.AS", added);
+  EXPECT_TRUE(added);
+  EXPECT_EQ(v.ItemId(), "N.A.AS");
+  EXPECT_TRUE(v.initialPending);
+  EXPECT_FALSE(v.seenInImport);
+  EXPECT_EQ(&store.FindOrAddVariable("N.A.AS", "N", "A.AS", added), &v);
+  EXPECT_FALSE(added);
+  EXPECT_EQ(store.FindVariable("N.A.AS"), &v);
+  EXPECT_EQ(store.itemMap.size(), 1u);
 }
 
 TEST(AlarmVarStore, EntriesComeTwoPerCallOfThreeUntilTheMapIsDone) {

@@ -29,9 +29,9 @@ std::set<std::string> SourceNames() {
 std::set<std::string> ExpectedSourceNames(const CAlarmVarStore& store) {
   std::set<std::string> names;
   for (const auto& [id, v] : store.itemMap) {
-    std::string suffix = v->KindSuffix();
-    if (suffix == ".AS") names.insert(BuildSourceName(SourceBaseName(*v), v->blockType == "O0C" ? kAlarmLevel : kAlarmBit));
-    if (suffix == ".RS") names.insert(BuildSourceName(SourceBaseName(*v), kAlarmRateOfChange));
+    std::string_view suffix = v.KindSuffix();
+    if (suffix == ".AS") names.insert(BuildSourceName(SourceBaseName(v), v.blockType == "O0C" ? kAlarmLevel : kAlarmBit));
+    if (suffix == ".RS") names.insert(BuildSourceName(SourceBaseName(v), kAlarmRateOfChange));
   }
   return names;
 }
@@ -98,7 +98,7 @@ TEST_F(ConfigImport, FullImportOfTheExamplePlant) {
   // An out-of-range code is taken as 0.
   EXPECT_EQ(Codes(Var("UTILITY.BS503.LP"))[0], 0u);
   // The operator station has no ProducedData.
-  for (const auto& [id, v] : store_.itemMap) EXPECT_NE(v->nodeName, "HMI01");
+  for (const auto& [id, v] : store_.itemMap) EXPECT_NE(v.nodeName, "HMI01");
 
   EXPECT_TRUE(store_.pendingMap.empty());
   EXPECT_EQ(store_.configTimeSecsMap.at(1), 1717401600u);
@@ -256,7 +256,7 @@ TEST_F(IncrementalImport, UnchangedConfigurationTimesChangeNothing) {
   EXPECT_EQ(store_.itemMap.size(), items);
   EXPECT_EQ(SourceNames(), sources);
   EXPECT_EQ(Var("N.A.AS")->area, "Area_A");
-  for (const auto& [id, v] : store_.itemMap) EXPECT_FALSE(v->seenInImport) << id;
+  for (const auto& [id, v] : store_.itemMap) EXPECT_FALSE(v.seenInImport) << id;
 }
 
 TEST_F(IncrementalImport, AChangedNanosecondTimeIsAChange) {
@@ -351,7 +351,7 @@ TEST_F(ConfigImport, GeneratedPlantEditsKeepSourcesAndVariablesInStep) {
   EXPECT_EQ(SourceNames(), ExpectedSourceNames(store));
   for (const auto& [id, v] : store.pendingMap) EXPECT_EQ(v->nodeName, "PUMPSTN2") << id;
   for (const std::string& id : store.removedItems) EXPECT_EQ(id.rfind("PUMPSTN2.", 0), 0u) << id;
-  for (const auto& [id, v] : store.itemMap) EXPECT_EQ(id, v->ItemId());
+  for (const auto& [id, v] : store.itemMap) EXPECT_EQ(id, v.ItemId());
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class ClientTest : public ImportTest {
   std::set<std::string> AlarmItemIds() {
     std::set<std::string> ids;
     for (const auto& [id, v] : manager_.client->itemMap)
-      if (v->KindSuffix() == ".AS" || v->KindSuffix() == ".RS") ids.insert(id);
+      if (v.KindSuffix() == ".AS" || v.KindSuffix() == ".RS") ids.insert(id);
     return ids;
   }
 
