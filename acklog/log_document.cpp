@@ -11,6 +11,7 @@
 
 #include "acklog/log_layout.h"
 #include "platform/debug.h"
+#include "platform/utf.h"
 
 namespace {
 
@@ -48,45 +49,9 @@ xmlNodePtr SelectRoot(xmlDocPtr doc) {
   return roots.empty() ? nullptr : roots.front();
 }
 
-// Appends one UTF-8 sequence of code point `c`.
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | (c >> 6));
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | (c >> 18));
-    out += char(0x80 | ((c >> 12) & 0x3F));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
-
-bool IsXmlChar(uint32_t c) {
+bool IsXmlChar(char32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
          (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-// Decodes the sequence at text[i]; false for an invalid or overlong one.
-bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& c) {
-  unsigned char lead = static_cast<unsigned char>(text[i]);
-  size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return false;
-  static const uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  c = length == 1 ? lead : lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    unsigned char next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return false;
-    c = (c << 6) | (next & 0x3F);
-  }
-  if (c < kMinimum[length] || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  i += length;
-  return true;
 }
 
 // XML 1.0 cannot hold every string: what it cannot hold becomes U+FFFD, so
@@ -96,7 +61,7 @@ std::string XmlSafeText(const std::string& text) {
   std::string out;
   out.reserve(std::min(text.size(), kMaxFieldBytes));
   for (size_t i = 0; i < text.size() && out.size() < kMaxFieldBytes;) {
-    uint32_t c = 0;
+    char32_t c = 0;
     size_t start = i;
     if (DecodeUtf8(text, i, c) && IsXmlChar(c)) {
       out.append(text, start, i - start);
