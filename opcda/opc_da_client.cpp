@@ -3,6 +3,8 @@
 #include "alarmconfig/config_import.h"
 #include "platform/registry.h"
 
+IGlobalInterfaceTable* g_pGlobalInterfaceTable = nullptr;
+
 namespace {
 
 constexpr char kAlarmLogKey[] = "SOFTWARE\\Quillan\\Veltro QRX OPC AE\\AlarmLog";
@@ -30,13 +32,23 @@ C_OPC_DA_Client::C_OPC_DA_Client()
 
 C_OPC_DA_Client::~C_OPC_DA_Client() = default;
 
+HRESULT C_OPC_DA_Client::ConnectFresh_NOT_BUILT_YET() { return E_NOTIMPL; }
+
+HRESULT C_OPC_DA_Client::ConnectFresh(const std::string& /*progId*/, DWORD /*updateRateMs*/) {
+  return ConnectFresh_NOT_BUILT_YET();
+}
+
+HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& /*progId*/, DWORD /*updateRateMs*/) {
+  return ConnectFresh_NOT_BUILT_YET();
+}
+
 HRESULT C_OPC_DA_Client::ImportConfiguration(bool incremental) {
   return ::ImportConfiguration(*this, incremental);
 }
 
-void C_OPC_DA_Client::RemoveServerItem(const AlarmVar& /*variable*/) {
-  // IOPCItemMgt::RemoveItems goes through the interface registered under
-  // itemMgtCookie. The client registers it when it adds its group on a
-  // server; until then it holds no cookie and none of its items exists on a
-  // server, so there is nothing to remove.
+AlarmVar* C_OPC_DA_Client::FindVariableByHandle(OPCHANDLE clientHandle) const {
+  auto it = handleMap.find(clientHandle);
+  return it == handleMap.end() ? nullptr : it->second;
 }
+
+void C_OPC_DA_Client::RemoveServerItem(const AlarmVar& /*variable*/) {}

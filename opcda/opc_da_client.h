@@ -1,24 +1,38 @@
 // C_OPC_DA_Client: the server's link to the OPC DA server that publishes the
 // alarm variables, one per connection. It owns the connection's alarm
 // variables and their maps (CAlarmVarStore: itemMap, pendingMap, handleMap,
-// reverseHandleMap, configTimeSecsMap, configTimeNSecsMap), fills them by
-// the configuration import, and keeps the OPC cookies, group handle and
-// diagnostic file paths of the connection.
+// reverseHandleMap, configTimeSecsMap, configTimeNSecsMap), creates one
+// inactive OPC group, fills the maps by the configuration import, adds one
+// OPC item per variable (".LP" excepted), advises its data callback, and
+// publishes the group's interfaces in g_pGlobalInterfaceTable under the
+// cookies below, so that other threads fetch them from there.
 //
 // Contract: created, used and destroyed by the connection manager under
-// g_ConfigMutex; `active` is read without it by the data callback. The OPC
-// operations (group, items, global interface table cookies) come with the
-// connect operations; until then the cookies and serverGroup stay 0 and the
-// client has nothing on an OPC server. Destruction frees every variable
-// after detaching the alarm sources that refer to one.
+// g_ConfigMutex (every operation REQUIRES it held); `active` is read without
+// it by the data callback, and the callback looks handles up holding
+// `handleLock` shared. OPC and COM failures come back as their HRESULTs;
+// without a global interface table every connect operation answers E_FAIL
+// and does nothing. Destruction is the disconnect sequence: the group made
+// inactive, the callback unadvised and detached, the items and the group
+// removed, the cookies revoked, every variable freed after the alarm
+// sources that refer to one were detached from it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <shared_mutex>
 #include <string>
 
 #include "alarmconfig/alarm_var_store.h"
 #include "platform/com.h"
+#include "platform/global_interface_table.h"
+#include "platform/opcda.h"
+
+class Callback;
+
+// The process's Global Interface Table; null until application start-up
+// creates it (CoCreateInstance of CLSID_StdGlobalInterfaceTable).
+extern IGlobalInterfaceTable* g_pGlobalInterfaceTable;
 
 class C_OPC_DA_Client : public CAlarmVarStore {
  public:
@@ -29,10 +43,30 @@ class C_OPC_DA_Client : public CAlarmVarStore {
   C_OPC_DA_Client();
   ~C_OPC_DA_Client() override;
 
+  // A new connection: group on the server of `progId` (in process), full
+  // import, alarm block list, one item per variable, interfaces into the
+  // global interface table. S_OK, or the failing HRESULT with the group
+  // removed (an unknown ProgID: CO_E_CLASSSTRING; an item the server fails:
+  // that HRESULT). A rejected item (S_FALSE) is retried once after a browse
+  // and otherwise left without a server handle. Used once per client.
+  HRESULT ConnectFresh(const std::string& progId, DWORD updateRateMs);
+  // A binding tick: connects as above when the table holds no server or
+  // item management yet, then an incremental import and items for the new
+  // variables (the group made inactive meanwhile: the caller activates it
+  // again). Import failures 0xC18107DB, 0xC18107D3, 0xC18107D0 and
+  // 0xC1810002 are tolerated (S_OK, no items added); any other removes the
+  // group after the verbose report and is returned.
+  HRESULT ConnectOrRefresh(const std::string& progId, DWORD updateRateMs);
+
   // The configuration import into this client's maps (config_import.h):
-  // full on a fresh connection, incremental on a binding tick.
-  // REQUIRES: g_ConfigMutex held.
+  // full on a fresh connection, incremental on a binding tick. Variables
+  // that leave lose their OPC items (through itemMgtCookie) and their
+  // queued changes.
   HRESULT ImportConfiguration(bool incremental);
+
+  // The variable of an OPC client handle; null when unknown.
+  // REQUIRES: handleLock held (shared is enough) or g_ConfigMutex.
+  AlarmVar* FindVariableByHandle(OPCHANDLE clientHandle) const;
 
   // Data callbacks are ignored while 0; the connection manager sets it once
   // the group is active and clears it before the client goes.
@@ -52,6 +86,15 @@ class C_OPC_DA_Client : public CAlarmVarStore {
   std::string receiveFilePath;
   // When not empty: a fresh connection writes the alarm block list to it.
   std::string dumpFilePath;
+
+  // Guards handleMap and the variables' lives against the data callback:
+  // shared while the callback looks handles up, exclusive while the client
+  // changes handleMap or frees variables.
+  mutable std::shared_mutex handleLock;
+
+ private:
+  // Stands in for the connect operations until they are built: E_NOTIMPL.
+  static HRESULT ConnectFresh_NOT_BUILT_YET();
 
  protected:
   void RemoveServerItem(const AlarmVar& variable) override;
