@@ -16,6 +16,17 @@ constexpr size_t kProducerBuckets = 255;
 
 }  // namespace
 
+size_t ItemIdHash::operator()(const std::string& itemId) const noexcept {
+  // The block is the id up to the last "." before an element's "[n]".
+  std::string_view id = itemId;
+  size_t end = !id.empty() && id.back() == ']' ? id.rfind('[') : id.size();
+  size_t dot = end == 0 || end == std::string_view::npos ? std::string_view::npos : id.rfind('.', end - 1);
+  if (dot == std::string_view::npos) return std::hash<std::string_view>()(id);
+  size_t member = 0;
+  for (char c : id.substr(dot)) member = member * 31 + static_cast<unsigned char>(c);
+  return std::hash<std::string_view>()(id.substr(0, dot)) * 16 + member % 16;
+}
+
 CAlarmVarStore::CAlarmVarStore() {
   itemMap.rehash(kVariableBuckets);
   pendingMap.rehash(kVariableBuckets);
@@ -43,14 +54,14 @@ const AlarmVar* CAlarmVarStore::FindVariable(const std::string& itemId) const {
   return it == itemMap.end() ? nullptr : &it->second;
 }
 
-AlarmVar& CAlarmVarStore::FindOrAddVariable(const std::string& itemId, const std::string& nodeName,
-                                            const std::string& itemName, bool& added) {
+AlarmVarMap::value_type& CAlarmVarStore::FindOrAddVariable(std::string itemId, const std::string& nodeName,
+                                                           const std::string& itemName, bool& added) {
   // One look-up whether the variable is there or not: the import asks for
   // every member and element of a plant.
-  auto [it, inserted] = itemMap.try_emplace(itemId);
+  auto [it, inserted] = itemMap.try_emplace(std::move(itemId));
   added = inserted;
   AlarmVar& variable = it->second;
-  if (!inserted) return variable;
+  if (!inserted) return *it;
   try {
     variable.nodeName = nodeName;
     variable.itemName = itemName;
@@ -59,7 +70,7 @@ AlarmVar& CAlarmVarStore::FindOrAddVariable(const std::string& itemId, const std
     itemMap.erase(it);
     throw;
   }
-  return variable;
+  return *it;
 }
 
 void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& nodeName) {

@@ -29,7 +29,14 @@
 #include "alarmconfig/alarm_condition_entry.h"
 #include "alarmconfig/alarm_var.h"
 
-using AlarmVarMap = std::unordered_map<std::string, AlarmVar>;
+// Item ids hash by block: the members and elements of one block ("N.B.AS",
+// "N.B.AS[1]", "N.B.LP"...) land in neighbouring buckets, so that the import,
+// which meets them together, touches one region of a large table.
+struct ItemIdHash {
+  size_t operator()(const std::string& itemId) const noexcept;
+};
+
+using AlarmVarMap = std::unordered_map<std::string, AlarmVar, ItemIdHash>;
 using PendingVarMap = std::unordered_map<std::string, AlarmVar*>;
 using HandleVarMap = std::unordered_map<DWORD, AlarmVar*>;
 using ReverseHandleMap = std::unordered_map<const AlarmVar*, DWORD>;
@@ -59,11 +66,11 @@ class CAlarmVarStore {
   // The variable of `itemId`; null when absent.
   AlarmVar* FindVariable(const std::string& itemId);
   const AlarmVar* FindVariable(const std::string& itemId) const;
-  // The variable of `itemId`; when there is none, a new one (a fresh
-  // AlarmVar with `nodeName` and `itemName`) is put under it and `added` set.
-  // REQUIRES: itemId == MakeItemId(nodeName, itemName).
-  AlarmVar& FindOrAddVariable(const std::string& itemId, const std::string& nodeName,
-                              const std::string& itemName, bool& added);
+  // The entry (item id, variable) of `itemId`; when there is none, a new
+  // one (a fresh AlarmVar with `nodeName` and `itemName`) is put under it and
+  // `added` set. REQUIRES: itemId == MakeItemId(nodeName, itemName).
+  AlarmVarMap::value_type& FindOrAddVariable(std::string itemId, const std::string& nodeName,
+                                             const std::string& itemName, bool& added);
   // Gives `variable` to node `nodeName` (its item id does not change: only
   // how the id divides into node and item name).
   void SetVariableNode(AlarmVar& variable, const std::string& nodeName);

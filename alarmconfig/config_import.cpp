@@ -111,7 +111,7 @@ HRESULT CConfigImport::ImportSummary() {
   HRESULT hr = server->GetConfigDocument(RALTO_DOC_CONFIGURATION_SUMMARY, RALTO_SUMMARY_ID, 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument summary;
-  if (!summary.Load(text)) {
+  if (!summary.Load(text, CXmlDocument::BlankText::Drop)) {
     if (WindowVisible() && summary.ParseErrorCode() != 0) {
       ShowMessageBox(FormatString1(kSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
       return XmlParseErrorResult(summary.ParseErrorCode());
@@ -140,7 +140,7 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   HRESULT hr = server.GetConfigDocument(RALTO_DOC_PRODUCED_DATA, static_cast<LONG>(producerId), 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument document;
-  bool loaded = document.Load(text);
+  bool loaded = document.Load(text, CXmlDocument::BlankText::Drop);
   BSTR().swap(text);  // the text is not needed beside its document
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
@@ -168,7 +168,7 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   store_.configTimeNSecsMap[producerId] = nsecs;
 
   CProducedDataBlocks blocks(document);
-  for (const CXmlNode& member : blocks.Members()) {
+  for (const BlockMember& member : blocks.Members()) {
     hr = ImportMember(member, nodeName, blocks);
     if (FAILED(hr)) return hr;
   }
@@ -182,17 +182,16 @@ void CConfigImport::PrepareNewVariable(const std::string& itemId, AlarmVar& vari
   if (incremental_) store_.pendingMap[itemId] = &variable;
 }
 
-HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& nodeName,
+HRESULT CConfigImport::ImportMember(const BlockMember& member, const std::string& nodeName,
                                     const CProducedDataBlocks& blocks) {
-  std::string name;
-  if (!member.GetAttribute("Name", name)) {
+  const std::string& name = member.name;
+  if (!member.hasName) {
     if (!WindowVisible()) return S_OK;
     ShowMessageBox(LoadResourceString(kMemberNotAccessible), MessageBoxIcon::Exclamation);
     return E_POINTER;
   }
-  std::string itemId = MakeItemId(nodeName, name);
   bool added = false;
-  AlarmVar& variable = store_.FindOrAddVariable(itemId, nodeName, name, added);
+  auto& [itemId, variable] = store_.FindOrAddVariable(MakeItemId(nodeName, name), nodeName, name, added);
   if (added) {
     PrepareNewVariable(itemId, variable, true);
   } else {
@@ -200,7 +199,7 @@ HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& n
   }
   variable.seenInImport = true;
   variable.itemName = name;
-  member.GetAttribute("BlockType", variable.blockType);
+  variable.blockType = member.blockType;
 
   std::string_view suffix = variable.KindSuffix();
   if (suffix == ".AS") {
@@ -211,7 +210,7 @@ HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& n
     if (variable.blockType == "O0C") ImportElements(variable, itemId, !added);
   } else if (suffix == ".LP") {
     std::string initValue;
-    member.GetAttribute("InitValue", initValue);
+    member.element.GetAttribute("InitValue", initValue);
     ApplyPriorityInitValue(variable, initValue);
   }
   return S_OK;
@@ -220,14 +219,13 @@ HRESULT CConfigImport::ImportMember(const CXmlNode& member, const std::string& n
 void CConfigImport::ImportElements(const AlarmVar& record, const std::string& recordId, bool existed) {
   for (int n = 1; n <= kElementCount; ++n) {
     std::string index = "[" + std::to_string(n) + "]";
-    std::string itemId = recordId + index;
     if (existed) {
       // A record that existed keeps the elements it has; only a new one gets them.
-      if (AlarmVar* element = store_.FindVariable(itemId)) element->seenInImport = true;
+      if (AlarmVar* element = store_.FindVariable(recordId + index)) element->seenInImport = true;
       continue;
     }
     bool added = false;
-    AlarmVar& element = store_.FindOrAddVariable(itemId, record.nodeName, record.itemName + index, added);
+    auto& [itemId, element] = store_.FindOrAddVariable(recordId + index, record.nodeName, record.itemName + index, added);
     if (added) {
       PrepareNewVariable(itemId, element, false);
       element.blockType = record.blockType;

@@ -49,7 +49,7 @@ class CConfigImport {
  private:
   HRESULT ImportSummary();
   HRESULT ImportProducer(IRaltoConfigServer& server, const std::string& nodeName, uint32_t producerId);
-  HRESULT ImportMember(const CXmlNode& member, const std::string& nodeName,
+  HRESULT ImportMember(const BlockMember& member, const std::string& nodeName,
                        const CProducedDataBlocks& blocks);
   void PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member);
   void ImportElements(const AlarmVar& record, const std::string& recordId, bool existed);

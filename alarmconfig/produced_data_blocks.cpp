@@ -38,7 +38,12 @@ void CProducedDataBlocks::ReadStructure(const CXmlNode& structure) {
   BlockDescription own;
   for (CXmlNode child = structure.FirstChildElement(); child; child = child.NextSiblingElement()) {
     if (child.IsElement(kNs, "BlockSubElement")) {
-      if (child.GetAttribute("BlockType", text) && (text == "O0C" || text == "O0D")) members_.push_back(child);
+      if (child.GetAttribute("BlockType", text) && (text == "O0C" || text == "O0D")) {
+        BlockMember& member = members_.emplace_back();
+        member.element = child;
+        member.blockType = text;
+        member.hasName = child.GetAttribute("Name", member.name);
+      }
     } else if (child.IsElement(kNs, "EmbeddedBlock")) {
       if (child.GetAttribute("Reference", text)) Note(embedded_, text, Describe(child));
     } else if (!own.area && child.IsElement(kNs, "Area")) {

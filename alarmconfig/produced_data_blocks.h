@@ -3,7 +3,7 @@
 //
 //   Members()      the alarm block members in document order: what
 //                  B/BlockSubElement[(@BlockType='O0C') or (@BlockType='O0D')]
-//                  selects;
+//                  selects, each with its Name and BlockType read;
 //   Structure(N)   the first Area and the first Message, in document order,
 //                  of B[@Name=N]/Area and B[@Name=N]/Message;
 //   Embedded(N)    the same of B/EmbeddedBlock[@Reference=N]/Area and /Message;
@@ -29,11 +29,18 @@ struct BlockDescription {
   CXmlNode message;
 };
 
+struct BlockMember {
+  CXmlNode element;
+  bool hasName = false;
+  std::string name;       // its Name ("" when it has none)
+  std::string blockType;  // "O0C" or "O0D"
+};
+
 class CProducedDataBlocks {
  public:
   explicit CProducedDataBlocks(const CXmlDocument& document);
 
-  const std::vector<CXmlNode>& Members() const { return members_; }
+  const std::vector<BlockMember>& Members() const { return members_; }
   const BlockDescription& Structure(const std::string& blockName) const;
   const BlockDescription& Embedded(const std::string& blockName) const;
 
@@ -42,7 +49,7 @@ class CProducedDataBlocks {
   static void Note(std::unordered_map<std::string, BlockDescription>& index, const std::string& name,
                    const BlockDescription& found);
 
-  std::vector<CXmlNode> members_;
+  std::vector<BlockMember> members_;
   std::unordered_map<std::string, BlockDescription> structures_;
   std::unordered_map<std::string, BlockDescription> embedded_;
 };

@@ -42,7 +42,7 @@ CXmlDocument::CXmlDocument() { InitLibraryOnce(); }
 
 CXmlDocument::~CXmlDocument() = default;
 
-bool CXmlDocument::Load(std::string_view text) {
+bool CXmlDocument::Load(std::string_view text, BlankText blanks) {
   parsed_.reset();
   errorCode_ = 0;
   errorReason_.clear();
@@ -53,7 +53,10 @@ bool CXmlDocument::Load(std::string_view text) {
   xmlParserCtxtPtr context = xmlNewParserCtxt();
   if (!context) throw std::bad_alloc();
   context->sax->serror = IgnoreStructuredError;
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  // Trees are never changed after loading, so small texts may be kept
+  // compact.
+  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
+  if (blanks == BlankText::Drop) options |= XML_PARSE_NOBLANKS;
   xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr,
                                     nullptr, options);
   if (!doc) {

@@ -28,9 +28,14 @@ class CXmlDocument {
   CXmlDocument(const CXmlDocument&) = delete;
   CXmlDocument& operator=(const CXmlDocument&) = delete;
 
+  // What a document keeps of blank text between elements: Keep for
+  // documents whose text is read, Drop for documents read only for their
+  // elements and attributes (a smaller tree, built faster).
+  enum class BlankText { Keep, Drop };
+
   // True when `text` parsed into a well-formed document. A document loaded
   // before is dropped first.
-  bool Load(std::string_view text);
+  bool Load(std::string_view text, BlankText blanks = BlankText::Keep);
   // The parser's error number (libxml2's xmlParserErrors; 0 when the parser
   // gave none, as for a document too large to hand to it) and its reason,
   // "line N: <message>"; both empty after a good load.

@@ -17,7 +17,7 @@ namespace {
 AlarmVar& Add(CAlarmVarStore& store, const std::string& node, const std::string& item,
               const std::string& blockType = "O0C") {
   bool added = false;
-  AlarmVar& v = store.FindOrAddVariable(MakeItemId(node, item), node, item, added);
+  AlarmVar& v = store.FindOrAddVariable(MakeItemId(node, item), node, item, added).second;
   EXPECT_TRUE(added);
   v.blockType = blockType;
   return v;
@@ -26,12 +26,13 @@ AlarmVar& Add(CAlarmVarStore& store, const std::string& node, const std::string&
 TEST(AlarmVarStore, FindOrAddAddsOnce) {
   CTestVarStore store;
   bool added = false;
-  AlarmVar& v = store.FindOrAddVariable("N.A.AS", "N", "A.AS", added);
+  auto& [id, v] = store.FindOrAddVariable("N.A.AS", "N", "A.AS", added);
   EXPECT_TRUE(added);
+  EXPECT_EQ(id, "N.A.AS");
   EXPECT_EQ(v.ItemId(), "N.A.AS");
   EXPECT_TRUE(v.initialPending);
   EXPECT_FALSE(v.seenInImport);
-  EXPECT_EQ(&store.FindOrAddVariable("N.A.AS", "N", "A.AS", added), &v);
+  EXPECT_EQ(&store.FindOrAddVariable("N.A.AS", "N", "A.AS", added).second, &v);
   EXPECT_FALSE(added);
   EXPECT_EQ(store.FindVariable("N.A.AS"), &v);
   EXPECT_EQ(store.itemMap.size(), 1u);

@@ -50,7 +50,14 @@ void ExpectIndexMatchesSelections(const std::string& text) {
   CProducedDataBlocks index(doc);
   const std::string base = kStructures;
   std::vector<_xmlNode*> members, selected;
-  for (const CXmlNode& n : index.Members()) members.push_back(n.Get());
+  for (const BlockMember& m : index.Members()) {
+    members.push_back(m.element.Get());
+    std::string value;
+    EXPECT_EQ(m.hasName, m.element.GetAttribute("Name", value));
+    EXPECT_EQ(m.name, value);
+    m.element.GetAttribute("BlockType", value);
+    EXPECT_EQ(m.blockType, value);
+  }
   for (const CXmlNode& n : doc.SelectNodes(base + "/QQQ:BlockSubElement[(@BlockType='O0C') or (@BlockType='O0D')]"))
     selected.push_back(n.Get());
   EXPECT_EQ(members, selected);
