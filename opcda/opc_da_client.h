@@ -22,13 +22,14 @@
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "alarmconfig/alarm_var_store.h"
+#include "opcda/callback.h"
 #include "platform/com.h"
 #include "platform/global_interface_table.h"
 #include "platform/opcda.h"
-
-class Callback;
 
 // The process's Global Interface Table; null until application start-up
 // creates it (CoCreateInstance of CLSID_StdGlobalInterfaceTable).
@@ -92,10 +93,29 @@ class C_OPC_DA_Client : public CAlarmVarStore {
   // changes handleMap or frees variables.
   mutable std::shared_mutex handleLock;
 
- private:
-  // Stands in for the connect operations until they are built: E_NOTIMPL.
-  static HRESULT ConnectFresh_NOT_BUILT_YET();
-
  protected:
   void RemoveServerItem(const AlarmVar& variable) override;
+
+ private:
+  struct GroupInterfaces;
+
+  HRESULT CreateGroup(const CLSID& clsid, DWORD updateRateMs, bool newCallback, GroupInterfaces& group);
+  HRESULT AddItems(const std::vector<AlarmVar*>& variables, bool incremental, GroupInterfaces& group);
+  HRESULT AddItem(AlarmVar& variable, OPCHANDLE clientHandle, IOPCItemMgt& itemMgt);
+  HRESULT RegisterInterfaces(const GroupInterfaces& group);
+  // Unadvises the callback and removes the group: a connect that fails.
+  void AbandonGroup(GroupInterfaces& group);
+  void RemoveGroupThroughTable();
+  void RemoveItemsThroughTable(std::vector<OPCHANDLE> serverHandles);
+  void RevokeInterfaces();
+  void SetServerGroup(DWORD group);
+  void ForgetHandle(AlarmVar& variable);
+  void WriteAlarmBlockList() const;
+
+  // This client's data callback; detached before the client goes.
+  ComPtr<Callback> callback_;
+  // What a sweep took out of the maps, removed from the server and from
+  // alarmRequests once the import is over.
+  std::vector<OPCHANDLE> sweptServerHandles_;
+  std::unordered_set<const AlarmVar*> sweptVariables_;
 };
