@@ -1,23 +1,279 @@
 #include "opcda/connection_manager.h"
 
+#include <cstdio>
+#include <ctime>
+#include <new>
+
+#include "alarmconfig/alarm_sources.h"
+#include "alarmconfig/derived_source.h"
+#include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
+#include "opcda/alarm_requests.h"
+#include "platform/registry.h"
+#include "platform/resource_strings.h"
+#include "toolkit/condition.h"
 
 ConnectionManager* g_pConnectionManager = nullptr;
 
 namespace {
 
+constexpr char kConfigDataKey[] = "SOFTWARE\\QUILLAN\\Veltro QRX OPC AE\\Config Data";
+constexpr char kItemKey[] = "SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Config Data\\Item0";
+constexpr char kConfigDataCreateKey[] = "SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Config Data";
+constexpr DWORD kDefaultUpdateRateMs = 1000;
+constexpr DWORD kDefaultBindingRateMs = 60000;
+// The server reads the name into a 255-byte buffer.
+constexpr size_t kMaxServerNameBytes = 254;
+
+constexpr uint32_t kDefaultServerString = 61463;
+constexpr uint32_t kSuccessString = 1036;
+constexpr uint32_t kWriteFailedString = 1037;
+constexpr uint32_t kNoVariableString = 1038;
+constexpr uint32_t kTimeMismatchString = 1039;
+constexpr uint32_t kNotConnectedString = 1040;
+
 // The size of the working array of one GetConditionEntries call.
 constexpr size_t kEntriesPerCall = 3;
 
+DWORD ReadBindingRate() {
+  DWORD rate = kDefaultBindingRateMs;
+  RegGetDword(HKEY_LOCAL_MACHINE, kItemKey, "AlarnEventBindingRate", rate);
+  return rate;
+}
+
+// The message text with "%<n>" replaced by `argument`.
+std::string WithArgument(std::string text, const char* marker, const std::string& argument) {
+  size_t at = text.find(marker);
+  if (at != std::string::npos) text.replace(at, std::char_traits<char>::length(marker), argument);
+  return text;
+}
+
+// The message text with its "%08X" fields filled in order.
+std::string WithHexArguments(std::string text, std::initializer_list<uint32_t> values) {
+  size_t from = 0;
+  for (uint32_t value : values) {
+    size_t at = text.find("%08X", from);
+    if (at == std::string::npos) break;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", value);
+    text.replace(at, 4, hex);
+    from = at + 8;
+  }
+  return text;
+}
+
+// A time for the operator: local date and time in the C library's locale.
+std::string DateTimeText(const FILETIME& utc) {
+  if (IsNullFileTime(utc)) return {};
+  FILETIME local;
+  SYSTEMTIME fields;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) return "Invalid DateTime";
+  std::tm tm{};
+  tm.tm_year = fields.wYear - 1900;
+  tm.tm_mon = fields.wMonth - 1;
+  tm.tm_mday = fields.wDay;
+  tm.tm_hour = fields.wHour;
+  tm.tm_min = fields.wMinute;
+  tm.tm_sec = fields.wSecond;
+  char text[128];
+  size_t length = std::strftime(text, sizeof text, "%x %X", &tm);
+  return length ? std::string(text, length) : "Invalid DateTime";
+}
+
 }  // namespace
 
-ConnectionManager::ConnectionManager() { g_pAlarmEntrySupply.store(this); }
+ConnectionManager::ConnectionManager() : bindingRateMs(ReadBindingRate()) { g_pAlarmEntrySupply.store(this); }
 
 ConnectionManager::~ConnectionManager() {
+  std::thread connect;
+  {
+    std::lock_guard lock(threadMutex_);
+    closing_ = true;
+    connect = std::move(connectThread_);
+  }
+  if (connect.joinable()) connect.join();
+  Disconnect();
+  bindingStopEvent.Set();
+  std::thread binding;
+  {
+    std::lock_guard lock(threadMutex_);
+    binding = std::move(bindingThread_);
+  }
+  if (binding.joinable()) binding.join();
+
   CAlarmEntrySupply* self = this;
   g_pAlarmEntrySupply.compare_exchange_strong(self, nullptr);
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
   client.reset();
+  if (g_pConnectionManager == this) g_pConnectionManager = nullptr;
+}
+
+bool ConnectionManager::ReadSettings(std::string& serverName, DWORD& updateRateMs) {
+  serverName = LoadResourceString(kDefaultServerString);
+  updateRateMs = kDefaultUpdateRateMs;
+  HKEY configData = nullptr;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kConfigDataKey, KEY_READ, &configData) != ERROR_SUCCESS) return false;
+  std::string name;
+  if (RegGetString(configData, "Item0", "ServerName", name) != ERROR_SUCCESS || name.size() > kMaxServerNameBytes)
+    name.clear();
+  serverName = name;
+  RegGetDword(configData, "Item0", "UpdateRateMS", updateRateMs);
+  RegCloseKey(configData);
+  return true;
+}
+
+bool ConnectionManager::WriteSettings(const std::string& serverName, DWORD updateRateMs) {
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kItemKey);
+  HKEY configData = nullptr;
+  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kConfigDataCreateKey, KEY_ALL_ACCESS, &configData, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  HKEY item = nullptr;
+  LONG result = RegCreateKeyEx(configData, "Item0", KEY_ALL_ACCESS, &item, nullptr);
+  RegCloseKey(configData);
+  if (result != ERROR_SUCCESS) return false;
+  RegSetValueEx(item, "ServerName", REG_SZ, reinterpret_cast<const BYTE*>(serverName.c_str()),
+                static_cast<DWORD>(serverName.size() + 1));
+  RegSetValueEx(item, "UpdateRatems", REG_DWORD, reinterpret_cast<const BYTE*>(&updateRateMs), sizeof updateRateMs);
+  RegCloseKey(item);
+  return true;
+}
+
+std::string ConnectionManager::StateText(int32_t state) {
+  switch (state) {
+    case kConnected: return LoadResourceString(61465);
+    case kNotConnected: return LoadResourceString(61464);
+    case kInvalidServer: return LoadResourceString(61466);
+    case kConnecting: return LoadResourceString(61467);
+    default: return {};
+  }
+}
+
+void ConnectionManager::SetProcessorStarter(std::function<bool(DWORD)> starter) {
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  starter_ = std::move(starter);
+}
+
+void ConnectionManager::StartProcessor() {
+  if (starter_ && client) starter_(client->syncIOCookie);
+}
+
+void ConnectionManager::Connect() {
+  std::lock_guard lock(threadMutex_);
+  int32_t state = connectionState;
+  if (state == kConnected || state == kConnecting || connectRunning_ || closing_) return;
+  // A pass that has ended only has to return.
+  if (connectThread_.joinable()) connectThread_.join();
+  connectionState = kConnecting;
+  connectRunning_ = true;
+  connectThread_ = std::thread(&ConnectionManager::ConnectPass, this);
+}
+
+void ConnectionManager::ConnectPass() {
+  std::string serverName;
+  DWORD updateRateMs = 0;
+  ReadSettings(serverName, updateRateMs);
+  {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    client.reset();
+    client = std::make_unique<C_OPC_DA_Client>();
+    HRESULT hr = client->ConnectFresh(serverName, updateRateMs);
+    StartProcessor();
+    int32_t state = kNotConnected;
+    if (hr == S_OK) {
+      int32_t built = BuildSourcesForVariable(serverName);
+      lastSourceBuildResult = built;
+      if (built == 0) {
+        state = kConnected;
+        ActivateGroup();
+      } else if (built == 1 || built == 2) {
+        state = kInvalidServer;
+      }
+    }
+    if (state != kConnected) Disconnect();
+    connectionState = state;
+    if (state == kConnected) StartBindingThread();
+  }
+  std::lock_guard lock(threadMutex_);
+  connectRunning_ = false;
+}
+
+void ConnectionManager::ActivateGroup() {
+  if (!client) return;
+  ComPtr<IOPCGroupStateMgt> groupState;
+  if (g_pGlobalInterfaceTable &&
+      SUCCEEDED(g_pGlobalInterfaceTable->GetInterfaceFromGlobal(client->groupStateCookie, IID_IOPCGroupStateMgt,
+                                                                groupState.PutVoid()))) {
+    DWORD revisedRate = 0;
+    BOOL active = TRUE;
+    OPCHANDLE clientGroup = client->serverGroup;
+    groupState->SetState(nullptr, &revisedRate, &active, nullptr, nullptr, nullptr, &clientGroup);
+  }
+  client->active = 1;
+}
+
+void ConnectionManager::Disconnect() {
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  if (client) {
+    client->active = 0;
+    client.reset();
+  }
+  connectionState = kNotConnected;
+  bindingState = kBindingIdle;
+  alarmRequests.Clear();
+  // The connection has one server, so every alarm source is its source.
+  SetQualityForSources(std::string(), OPC_QUALITY_BAD);
+}
+
+bool ConnectionManager::IsIdle() const {
+  return connectionState != kConnecting && bindingState != kBindingRunning;
+}
+
+void ConnectionManager::StartBindingThread() {
+  int32_t binding = bindingState;
+  if (connectionState != kConnected || (binding != kBindingIdle && binding != kBindingFailed)) return;
+  std::lock_guard lock(threadMutex_);
+  if (bindingRunning_ || closing_) return;
+  // A thread that has ended only has to return.
+  if (bindingThread_.joinable()) bindingThread_.join();
+  bindingStopEvent.Reset();
+  bindingRunning_ = true;
+  bindingThread_ = std::thread(&ConnectionManager::BindingLoop, this);
+}
+
+void ConnectionManager::BindingLoop() {
+  while (!bindingStopEvent.Wait(bindingRateMs)) {
+    int32_t binding = bindingState;
+    if (connectionState == kConnected && (binding == kBindingIdle || binding == kBindingFailed)) BindingTick();
+  }
+  bindingDoneEvent.Set();
+  std::lock_guard lock(threadMutex_);
+  bindingRunning_ = false;
+}
+
+void ConnectionManager::BindingTick() {
+  bindingState = kBindingRunning;
+  bindingDoneEvent.Reset();
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  std::string serverName;
+  DWORD updateRateMs = 0;
+  ReadSettings(serverName, updateRateMs);
+  HRESULT hr = S_OK;
+  if (!client) client.reset(new (std::nothrow) C_OPC_DA_Client());
+  if (!client) {
+    hr = E_OUTOFMEMORY;
+  } else if (!g_pGlobalInterfaceTable) {
+    hr = E_FAIL;
+  } else {
+    hr = client->ConnectOrRefresh(serverName, updateRateMs);
+    if (SUCCEEDED(hr)) StartProcessor();
+  }
+  if (SUCCEEDED(hr)) {
+    ActivateGroup();
+    bindingState = kBindingIdle;
+  } else {
+    bindingState = kBindingFailed;
+  }
 }
 
 int32_t ConnectionManager::GetConditionEntries(const std::string& /*name*/, AlarmConditionEntries& entries) {
@@ -47,4 +303,50 @@ int32_t ConnectionManager::GetNodeConditionEntries(const std::string& nodeName, 
 AlarmVar* ConnectionManager::FindVariable(const std::string& itemId) {
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
   return client ? client->FindVariable(itemId) : nullptr;
+}
+
+HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerivedSource* source,
+                                                std::string& resultText) {
+  if (!condition || !source) return E_INVALIDARG;
+  if (connectionState != kConnected) {
+    resultText = LoadResourceString(kNotConnectedString);
+    return 1;
+  }
+  TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+  TrackedCacheGuard cache(g_CacheLock, AE_SITE);
+  if (!g_pGlobalInterfaceTable || !client) return E_FAIL;
+  ComPtr<IOPCSyncIO> syncIO;
+  HRESULT hr = g_pGlobalInterfaceTable->GetInterfaceFromGlobal(client->syncIOCookie, IID_IOPCSyncIO,
+                                                               syncIO.PutVoid());
+  if (FAILED(hr)) return hr;
+
+  FILETIME held = source->LastActiveTime();
+  FILETIME incoming = condition->SubconditionLastActiveTime();
+  if (!(held == incoming)) {
+    resultText = WithArgument(WithArgument(LoadResourceString(kTimeMismatchString), "%1", DateTimeText(held)),
+                              "%2", DateTimeText(incoming));
+    return S_OK;
+  }
+  AlarmVar* variable = source->Variable();
+  if (!variable) return E_FAIL;
+  std::string itemId = MakeItemId(variable->nodeName, variable->BlockName()) + ".FC";
+  AlarmVar* word = FindVariable(itemId);
+  if (!word) {
+    resultText = WithArgument(LoadResourceString(kNoVariableString), "%1", itemId);
+    return S_OK;
+  }
+
+  LONG value = (LONG{source->StateFlags()} << 8) | (variable->KindSuffix() == ".RS" ? 2 : 1);
+  VARIANT data = VARIANT::I4(value);
+  OPCHANDLE handle = word->serverHandle;
+  COpcTaskArray<HRESULT> errors(1);
+  hr = syncIO->Write(1, &handle, &data, errors.Put());
+  if (hr == S_OK) {
+    resultText = LoadResourceString(kSuccessString);
+  } else {
+    HRESULT itemError = errors ? errors[0] : S_OK;
+    resultText = WithHexArguments(LoadResourceString(kWriteFailedString),
+                                  {static_cast<uint32_t>(hr), static_cast<uint32_t>(itemError)});
+  }
+  return hr;
 }
