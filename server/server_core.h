@@ -1,0 +1,59 @@
+// CServerCore: the server's start-up objects without its window, in the
+// order the application starts them: the toolkit initialised with the
+// server's CLSID and registration data, the event catalogue, the server
+// callback, status running, the connection manager (g_pConnectionManager)
+// wired to the alarm processor, the global interface table, the first
+// connection. Stop takes them down in the application's exit order. The
+// headless runner that tests and benchmarks use; the application builds on
+// it.
+//
+// Contract: one instance at a time (it fills process-wide objects). Start
+// and Stop from one thread, the program's main thread. Start answers false,
+// with nothing started, when the toolkit cannot be initialised (already
+// initialised included). The callback is not owned and must outlive Stop;
+// null keeps the toolkit's own. The global interface table, once created,
+// stays for the process.
+#pragma once
+
+#include <memory>
+
+#include "alarmproc/alarm_processor.h"
+#include "opcda/connection_manager.h"
+#include "platform/com.h"
+#include "toolkit/server_callback.h"
+#include "toolkit/server_interface.h"
+
+// {8E2F4C61-3B7A-4D95-A1C8-6F0E2D9B5A47}: the OPC AE server object, and its AppID.
+constexpr CLSID kServerClsid{0x8E2F4C61, 0x3B7A, 0x4D95, {0xA1, 0xC8, 0x6F, 0x0E, 0x2D, 0x9B, 0x5A, 0x47}};
+
+class CServerCore {
+ public:
+  CServerCore();
+  // `timing` and `clock` go to the alarm processor.
+  CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, Clock& clock);
+  // Stop.
+  ~CServerCore();
+  CServerCore(const CServerCore&) = delete;
+  CServerCore& operator=(const CServerCore&) = delete;
+
+  // The registration data of the server object.
+  static CAEServerRegistration Registration();
+
+  // Starts everything and asks the connection manager to connect (which
+  // goes on in the background).
+  bool Start();
+  // Stops the alarm processor, uninitialises the toolkit, clears the
+  // source cache and the catalogue, deletes the connection manager. Safe
+  // to call twice, and without Start.
+  void Stop();
+
+  // Null unless started.
+  ConnectionManager* Manager() const { return manager_.get(); }
+  CAlarmProcessor& Processor() { return processor_; }
+
+ private:
+  CAEServerCallback* callback_;
+  CAlarmProcessor processor_;
+  std::unique_ptr<ConnectionManager> manager_;
+  bool toolkitStarted_ = false;
+};
