@@ -9,7 +9,7 @@
 #include "toolkit/source_cache.h"
 
 FILETIME PlantTime(int seconds, int ms) {
-  constexpr uint64_t kStart = 133'618'392'000'000'000;  // 2024-06-03 10:00:00 UTC
+  constexpr uint64_t kStart = 133'618'824'000'000'000;  // 2024-06-03 10:00:00 UTC
   return Uint64ToFileTime(kStart + uint64_t(seconds) * kFileTimeTicksPerSecond + uint64_t(ms) * 10'000);
 }
 
