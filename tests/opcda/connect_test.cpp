@@ -27,7 +27,7 @@ constexpr HRESULT kInjected = static_cast<HRESULT>(0x80041234);
 using ConnectTest = OpcClientTest;
 
 // Reads one item's value from the server's cache through the client's cookie.
-HRESULT ReadFromCache(ConnectTest& test, DWORD cookie, OPCHANDLE serverHandle, HRESULT* itemError) {
+HRESULT ReadFromCache(DWORD cookie, OPCHANDLE serverHandle, HRESULT* itemError) {
   ComPtr<IOPCSyncIO> io;
   HRESULT hr = g_pGlobalInterfaceTable->GetInterfaceFromGlobal(cookie, IID_IOPCSyncIO, io.PutVoid());
   if (FAILED(hr)) return hr;
@@ -35,7 +35,6 @@ HRESULT ReadFromCache(ConnectTest& test, DWORD cookie, OPCHANDLE serverHandle, H
   COpcTaskArray<HRESULT> errors(1);
   hr = io->Read(OPC_DS_CACHE, 1, &serverHandle, states.Put(), errors.Put());
   *itemError = errors ? errors[0] : hr;
-  (void)test;
   return hr;
 }
 
@@ -76,7 +75,7 @@ TEST_F(ConnectTest, FreshConnectionAddsOneItemPerVariableExceptPriorities) {
   EXPECT_TRUE(FromTable<IConnectionPoint>(c.connectionPointCookie, IID_IConnectionPoint));
   EXPECT_TRUE(FromTable<IOPCItemMgt>(c.itemMgtCookie, IID_IOPCItemMgt));
   HRESULT itemError = E_FAIL;
-  EXPECT_EQ(ReadFromCache(*this, c.syncIOCookie, Variable("N1.LIC1.AS").serverHandle, &itemError), S_OK);
+  EXPECT_EQ(ReadFromCache(c.syncIOCookie, Variable("N1.LIC1.AS").serverHandle, &itemError), S_OK);
   EXPECT_EQ(itemError, S_OK);
 }
 
@@ -336,7 +335,7 @@ TEST_F(ConnectTest, RefreshRemovesVanishedVariablesFromServerAndQueue) {
   alarmRequests.TakeAll(&taken);
   EXPECT_EQ(taken, std::vector<AlarmVar*>{kept});
   HRESULT itemError = S_OK;
-  ReadFromCache(*this, client().syncIOCookie, gone, &itemError);
+  ReadFromCache(client().syncIOCookie, gone, &itemError);
   EXPECT_EQ(itemError, OPC_E_INVALIDHANDLE);
 }
 
