@@ -16,7 +16,7 @@ constexpr size_t kProducerBuckets = 255;
 
 }  // namespace
 
-size_t ItemIdHash::operator()(const std::string& itemId) const noexcept {
+size_t ItemIdHash::operator()(const std::string& itemId) const {
   // The block is the id up to the last "." before an element's "[n]".
   std::string_view id = itemId;
   size_t end = !id.empty() && id.back() == ']' ? id.rfind('[') : id.size();
@@ -157,16 +157,20 @@ int32_t CAlarmVarStore::GetConditionEntries(ConditionEntryPosition& position, si
   if (capacity < 2 || !entries) return ERROR_INVALID_PARAMETER;
   for (size_t i = 0; i < capacity; ++i) entries[i] = AlarmConditionEntry();
   if (!position.started) {
-    position.next = itemMap.begin();
+    position.node = nodeVariables_.begin();
+    position.index = 0;
     position.started = true;
   }
   done = false;
   size_t index = 0;
-  while (position.next != itemMap.end()) {
-    AlarmVar& variable = (position.next++)->second;
-    if (FillConditionEntry(variable, entries[index]) && ++index == capacity - 1) {
-      count = index;
-      return 0;
+  for (; position.node != nodeVariables_.end(); ++position.node, position.index = 0) {
+    const std::vector<AlarmVar*>& variables = position.node->second;
+    while (position.index < variables.size()) {
+      AlarmVar& variable = *variables[position.index++];
+      if (FillConditionEntry(variable, entries[index]) && ++index == capacity - 1) {
+        count = index;
+        return 0;
+      }
     }
   }
   done = true;

@@ -31,9 +31,11 @@
 
 // Item ids hash by block: the members and elements of one block ("N.B.AS",
 // "N.B.AS[1]", "N.B.LP"...) land in neighbouring buckets, so that the import,
-// which meets them together, touches one region of a large table.
+// which meets them together, touches one region of a large table. Not
+// noexcept on purpose: the table then keeps each key's hash beside it and
+// never hashes a key again when it grows.
 struct ItemIdHash {
-  size_t operator()(const std::string& itemId) const noexcept;
+  size_t operator()(const std::string& itemId) const;
 };
 
 using AlarmVarMap = std::unordered_map<std::string, AlarmVar, ItemIdHash>;
@@ -42,11 +44,15 @@ using HandleVarMap = std::unordered_map<DWORD, AlarmVar*>;
 using ReverseHandleMap = std::unordered_map<const AlarmVar*, DWORD>;
 using ConfigTimeMap = std::unordered_map<uint32_t, uint32_t>;
 
+// The variables of each node, in the order they came.
+using NodeVariableLists = std::unordered_map<std::string, std::vector<AlarmVar*>>;
+
 // Where a GetConditionEntries walk stands; a new one starts at the beginning.
-// REQUIRES: itemMap unchanged between the calls of one walk.
+// REQUIRES: the store unchanged between the calls of one walk.
 struct ConditionEntryPosition {
   bool started = false;
-  AlarmVarMap::iterator next;
+  NodeVariableLists::iterator node;
+  size_t index = 0;
 };
 
 class CAlarmVarStore {
@@ -82,7 +88,8 @@ class CAlarmVarStore {
   // go (BuildNodeSources has run).
   void SweepNodeVariables(const std::string& nodeName);
 
-  // Fills up to capacity - 1 entries from the walk at `position`, one per
+  // Fills up to capacity - 1 entries from the walk at `position` (over every
+  // variable, node by node), one per
   // ".AS" (kind 0 for "O0C", 5 for "O0D") or ".RS" (kind 3) variable, and
   // copies the block's ".LP" priority codes onto each such variable (kind 0:
   // codes 0..3; kind 5: code 0; kind 3: code 5 into 4 and 4 into 5). Clears
@@ -106,6 +113,7 @@ class CAlarmVarStore {
   void CopyPriorityCodes(AlarmVar& variable, AlarmKind kind) const;
 
   // The variables of each node, so that a node's sweep and its entries do
-  // not walk the whole plant.
-  std::unordered_map<std::string, std::vector<AlarmVar*>> nodeVariables_;
+  // not walk the whole plant, and walks meet variables in the order they
+  // were made (near each other in memory) rather than in hash order.
+  NodeVariableLists nodeVariables_;
 };
