@@ -1,0 +1,3 @@
+#include "callback/alarm_log_instance.h"
+
+std::atomic<CAlarmLog*> g_pAlarmLog{nullptr};
