@@ -177,6 +177,7 @@ HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& progId, DWORD updat
     VerboseReport(hr);
     group.server->RemoveGroup(serverGroup, FALSE);
     SetServerGroup(0);
+    ForgetRemovedGroup();
     return hr;
   }
   if (pendingMap.empty() || tolerated) {
@@ -187,6 +188,7 @@ HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& progId, DWORD updat
   if (FAILED(FromTable(groupStateCookie, IID_IOPCGroupStateMgt, group.groupState))) {
     group.server->RemoveGroup(serverGroup, FALSE);
     SetServerGroup(0);
+    ForgetRemovedGroup();
     return E_FAIL;
   }
   // Items join an inactive group; the connection manager activates it again.
@@ -198,7 +200,22 @@ HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& progId, DWORD updat
   std::vector<AlarmVar*> variables;
   variables.reserve(pendingMap.size());
   for (const auto& [id, variable] : pendingMap) variables.push_back(variable);
-  return AddItems(variables, true, group);
+  hr = AddItems(variables, true, group);
+  if (FAILED(hr)) ForgetRemovedGroup();
+  return hr;
+}
+
+void C_OPC_DA_Client::ForgetRemovedGroup() {
+  // A refresh that removed the group must not leave its interfaces in the
+  // table: the next refresh would find them and fail against the removed
+  // group for ever. Without them it builds a new group, and every variable
+  // waits for its item in that group.
+  RevokeInterfaces();
+  for (auto& [id, variable] : itemMap) {
+    if (variable.KindSuffix() == ".LP") continue;
+    variable.serverHandle = 0;
+    pendingMap[id] = &variable;
+  }
 }
 
 HRESULT C_OPC_DA_Client::CreateGroup(const CLSID& clsid, DWORD updateRateMs, bool newCallback,

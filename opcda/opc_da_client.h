@@ -108,6 +108,7 @@ class C_OPC_DA_Client : public CAlarmVarStore {
   void RemoveGroupThroughTable();
   void RemoveItemsThroughTable(std::vector<OPCHANDLE> serverHandles);
   void RevokeInterfaces();
+  void ForgetRemovedGroup();
   void SetServerGroup(DWORD group);
   void ForgetHandle(AlarmVar& variable);
   void WriteAlarmBlockList() const;

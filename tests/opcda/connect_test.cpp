@@ -378,13 +378,23 @@ TEST_F(ConnectTest, RefreshThatFailsOtherwiseRemovesTheGroupAndReports) {
 
   EXPECT_EQ(ConnectOrRefresh(), E_ACCESSDENIED);
   EXPECT_EQ(client().serverGroup, 0u);
-  EXPECT_EQ(GroupCount(), 0u);
+  EXPECT_EQ(client().serverCookie, 0u);  // nothing of the removed group stays in the table
   ASSERT_EQ(messages_.boxes.size(), 1u);
   EXPECT_EQ(messages_.boxes[0].first,
             "QRX 2.00 Verbose Reporting\n\n Please inform Veltro Technical support of this error number:"
             "[-2147024891]");
   EXPECT_EQ(messages_.boxes[0].second, MessageBoxIcon::Exclamation);
+
+  // The next refresh builds a new group holding every item again.
   config->ClearFailures();
+  EXPECT_EQ(ConnectOrRefresh(), S_OK);
+  EXPECT_NE(client().serverGroup, 0u);
+  EXPECT_EQ(GroupCount(), 1u);
+  EXPECT_TRUE(client().pendingMap.empty());
+  for (const auto& [id, variable] : client().itemMap) {
+    if (variable.KindSuffix() == ".LP") continue;
+    EXPECT_NE(variable.serverHandle, 0u) << id;
+  }
 }
 
 TEST_F(ConnectTest, VerboseReportNeedsTheSwitch) {
@@ -418,9 +428,13 @@ TEST_F(ConnectTest, RefreshFailingOnAnItemRemovesTheGroup) {
   ASSERT_EQ(control_->FailCall(RALTO_CALL_ADDITEMS, kInjected, 2, 1), S_OK);
   EXPECT_EQ(ConnectOrRefresh(), kInjected);
   EXPECT_EQ(client().serverGroup, 0u);
-  EXPECT_EQ(GroupCount(), 0u);
-  // The variables not handled yet are still waiting for their items.
+  EXPECT_EQ(client().serverCookie, 0u);
+  // Every variable waits for its item in the group the next refresh builds.
   EXPECT_FALSE(client().pendingMap.empty());
+  EXPECT_EQ(ConnectOrRefresh(), S_OK);
+  EXPECT_EQ(GroupCount(), 1u);
+  EXPECT_TRUE(client().pendingMap.empty());
+  EXPECT_NE(Variable("N1.LS9.AS").serverHandle, 0u);
 }
 
 }  // namespace
