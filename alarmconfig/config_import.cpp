@@ -237,27 +237,37 @@ void CConfigImport::ImportElements(const AlarmVar& record, const std::string& re
 void CConfigImport::LookUpAreaAndMessages(AlarmVar& variable, const CProducedDataBlocks& blocks) {
   bool rateOfChange = variable.KindSuffix() == ".RS";
   std::string block = variable.BlockName();
-  // Every selection assigns, found or not; the embedded block's, when asked
-  // for, overwrite what the structure's gave.
+  // The structure's Area and Message win when either is there; else the
+  // embedded block's overwrite them. The area is compared with the stored
+  // one only in its final form: comparing the structure's empty area on the
+  // way would withdraw (acknowledge, deactivate, remove) the source of every
+  // embedded block at each import of its producer, and with it an alarm
+  // that is still active in the controller.
   const BlockDescription& structure = blocks.Structure(block);
-  bool areaFound = ApplyArea(variable, structure.area, rateOfChange);
+  bool areaFound = AreaFound(structure.area, rateOfChange);
   bool messageFound = ApplyMessage(variable, structure.message, rateOfChange);
-  if (areaFound || messageFound) return;
+  if (areaFound || messageFound) {
+    ApplyArea(variable, structure.area, rateOfChange);
+    return;
+  }
   const BlockDescription& embedded = blocks.Embedded(block);
   ApplyArea(variable, embedded.area, rateOfChange);
   ApplyMessage(variable, embedded.message, rateOfChange);
 }
 
-bool CConfigImport::ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange) {
+bool CConfigImport::AreaFound(const CXmlNode& area, bool rateOfChange) {
+  return area.HasAttribute("Data") || (rateOfChange && area.HasAttribute("DataROC"));
+}
+
+void CConfigImport::ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange) {
   std::string data;
-  bool found = area.GetAttribute("Data", data) || (rateOfChange && area.HasAttribute("DataROC"));
+  area.GetAttribute("Data", data);
   std::string normalized = NormalizeAreaPath(std::move(data));
   if (normalized != variable.area && (variable.blockType == "O0C" || variable.blockType == "O0D")) {
     AlarmKind kind = variable.blockType == "O0D" ? kAlarmBit : rateOfChange ? kAlarmRateOfChange : kAlarmLevel;
     WithdrawAreaSource(SourceBaseName(variable), variable.area, kind);
   }
   variable.area = std::move(normalized);
-  return found;
 }
 
 bool CConfigImport::ApplyMessage(AlarmVar& variable, const CXmlNode& message, bool rateOfChange) {

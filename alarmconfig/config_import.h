@@ -54,7 +54,8 @@ class CConfigImport {
   void PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member);
   void ImportElements(const AlarmVar& record, const std::string& recordId, bool existed);
   void LookUpAreaAndMessages(AlarmVar& variable, const CProducedDataBlocks& blocks);
-  bool ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange);
+  static bool AreaFound(const CXmlNode& area, bool rateOfChange);
+  void ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rateOfChange);
   bool ApplyMessage(AlarmVar& variable, const CXmlNode& message, bool rateOfChange);
 
   CAlarmVarStore& store_;

@@ -336,6 +336,30 @@ TEST_F(IncrementalImport, AreaChangedWithdrawsTheOldSourceAndBuildsANewOne) {
   EXPECT_EQ(SourceNames(), ExpectedSourceNames(store_));
 }
 
+// Another block of the producer changes: an embedded block's source keeps
+// its area, so it stays, with its alarm still active and unacknowledged.
+TEST_F(IncrementalImport, AnEmbeddedBlocksActiveAlarmSurvivesAnotherBlocksChange) {
+  const std::string pump = R"(
+    <BlockStructure Name="P1"><Area Data="Pumps"/>
+      <BlockSubElement Name="P1.MTR.AS" BlockType="O0D"/>
+      <EmbeddedBlock Reference="P1.MTR"><Area Data="Pumps/P1"/><Message Data="motor %STATE"/></EmbeddedBlock>
+    </BlockStructure>)";
+  WriteNode(1, "101", AnalogBlock("A", "Area A", "a", "a roc") + pump);
+  ASSERT_EQ(Import(store_, true), S_OK);
+  CAESourcePtr motor = g_SourceCache.FindSource("Pumps/P1/N_P1_MTR.Bit");
+  ASSERT_TRUE(motor);
+  CAECondition* bit = motor->GetCondition("Bit");
+  ASSERT_EQ(bit->Activate("Bit", "motor tripped", TRUE, nullptr), S_OK);
+
+  WriteNode(1, "102", AnalogBlock("A", "Area A", "a changed", "a roc") + pump);
+  ASSERT_EQ(Import(store_, true), S_OK);
+  EXPECT_EQ(Var("N.A.AS")->message, "a changed");
+  EXPECT_EQ(g_SourceCache.FindSource("Pumps/P1/N_P1_MTR.Bit").Get(), motor.Get());
+  EXPECT_TRUE(bit->Active());
+  EXPECT_FALSE(bit->Acked());
+  EXPECT_EQ(Var("N.P1.MTR.AS")->area, "Pumps/P1");
+}
+
 TEST_F(ConfigImport, GeneratedPlantEditsKeepSourcesAndVariablesInStep) {
   CTestVarStore& store = store_;
   ASSERT_TRUE(Plantgen("--producers 3 --blocks 60 --seed 11"));
