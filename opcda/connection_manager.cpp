@@ -162,7 +162,7 @@ void ConnectionManager::Connect() {
   std::lock_guard lock(threadMutex_);
   int32_t state = connectionState;
   if (state == kConnected || state == kConnecting || connectRunning_ || closing_) return;
-  // A pass that has ended only has to return.
+  // A pass that has decided only has to leave g_ConfigMutex and return.
   if (connectThread_.joinable()) connectThread_.join();
   connectionState = kConnecting;
   connectRunning_ = true;
@@ -191,11 +191,14 @@ void ConnectionManager::ConnectPass() {
       }
     }
     if (state != kConnected) Disconnect();
-    connectionState = state;
+    {
+      // Together, so that a Connect right after this pass is not lost.
+      std::lock_guard lock(threadMutex_);
+      connectionState = state;
+      connectRunning_ = false;
+    }
     if (state == kConnected) StartBindingThread();
   }
-  std::lock_guard lock(threadMutex_);
-  connectRunning_ = false;
 }
 
 void ConnectionManager::ActivateGroup() {
