@@ -190,7 +190,8 @@ void ConnectionManager::ConnectPass() {
         state = kInvalidServer;
       }
     }
-    if (state != kConnected) Disconnect();
+    // Connecting is shown until the pass has decided.
+    if (state != kConnected) DropConnection();
     {
       // Together, so that a Connect right after this pass is not lost.
       std::lock_guard lock(threadMutex_);
@@ -217,11 +218,15 @@ void ConnectionManager::ActivateGroup() {
 
 void ConnectionManager::Disconnect() {
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  DropConnection();
+  connectionState = kNotConnected;
+}
+
+void ConnectionManager::DropConnection() {
   if (client) {
     client->active = 0;
     client.reset();
   }
-  connectionState = kNotConnected;
   bindingState = kBindingIdle;
   alarmRequests.Clear();
   // The connection has one server, so every alarm source is its source.

@@ -119,8 +119,10 @@ class ConnectionManager : public CAlarmEntrySupply {
   void ConnectPass();
   void BindingLoop();
   void BindingTick();
-  // REQUIRES (all three): g_ConfigMutex held.
+  // REQUIRES (all four): g_ConfigMutex held.
   void ActivateGroup();
+  // Disconnect without the change of connectionState.
+  void DropConnection();
   void StartBindingThread();
   void StartProcessor();
 
