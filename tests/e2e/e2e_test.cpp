@@ -187,6 +187,7 @@ TEST_F(AlarmRoadTest, TheServerGoesAndComesBack) {
   // The processor's minute: the server cannot be created yet.
   processorClock_.Advance(61'000);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(Eventually([&] { return manager.connectionState != ConnectionManager::kConnecting; }));
   EXPECT_EQ(manager.connectionState, ConnectionManager::kNotConnected);
 
   // Back: the next check connects, the sources are built again and the
