@@ -118,6 +118,8 @@ void EndToEndTest::SetUp() {
   ASSERT_EQ(controlServer_.As(IID_IRaltoOpcControl, control_), S_OK);
   ASSERT_EQ(control_->UseManualClock(PlantTime(0)), S_OK);
   ASSERT_EQ(control_->SetManualUpdates(TRUE), S_OK);
+  BeforeStart();
+  if (HasFatalFailure()) return;
 
   logDir_ = (fs::temp_directory_path() / "acklog").string();
   fs::create_directories(logDir_);

@@ -64,6 +64,8 @@ class EndToEndTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // Runs once the simulated server's control exists, before the server starts.
+  virtual void BeforeStart() {}
 
   // One update cycle of the simulated server: the changes reach the server.
   void Tick();

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "alarmconfig/tracked_mutex.h"
+#include "opcda/alarm_requests.h"
 #include "e2e_fixture.h"
 #include "platform/registry.h"
 #include "toolkit/source_cache.h"
@@ -202,6 +203,47 @@ TEST_F(AlarmRoadTest, TheServerGoesAndComesBack) {
       kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "HiHi"; }, from);
   EXPECT_EQ(again.wQuality, 192);
   EXPECT_EQ(again.ftActiveTime, PlantTime(1));
+}
+
+// Faults of the OPC DA server: an element that never became an item,
+// reads that fail.
+class FaultTest : public AlarmRoadTest {
+ protected:
+  void BeforeStart() override {
+    // Without a browse the rejected item stays out.
+    ASSERT_EQ(control_->HideInterface(IID_IOPCBrowseServerAddressSpace), S_OK);
+    ASSERT_EQ(control_->RejectItem("TANKFARM.LIC101.AS[4]"), S_OK);
+  }
+};
+
+TEST_F(FaultTest, TheServerCarriesOnWithWhatItCanRead) {
+  {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    AlarmVar* element = core_->Manager()->FindVariable("TANKFARM.LIC101.AS[4]");
+    ASSERT_NE(element, nullptr);
+    EXPECT_EQ(element->serverHandle, 0u);
+  }
+  // No return-to-normal element: the activation time stands in.
+  RaiseHiHi();
+  size_t from = events_->Count();
+  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LIC101", 50), S_OK);
+  Scan(1000);
+  ONEVENTSTRUCT normal = Event(kLevel, [](const ONEVENTSTRUCT& e) { return !Active(e); }, from);
+  EXPECT_EQ(normal.ftTime, PlantTime(1));
+
+  // Reads failing: the changes of that cycle are skipped, nothing else.
+  ASSERT_EQ(control_->FailCall(RALTO_CALL_READ, E_FAIL, 0, 0), S_OK);
+  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 1), S_OK);
+  Scan(1000);
+  ASSERT_TRUE(Eventually([] { return alarmRequests.PendingCount() == 0; }));
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 0), S_OK);
+  Scan(1000);
+  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 1), S_OK);
+  from = events_->Count();
+  Scan(1000);
+  ONEVENTSTRUCT on = Event(kBit, Active, from);
+  EXPECT_EQ(on.ftActiveTime, PlantTime(5));
 }
 
 // The binding thread every 50 ms.
