@@ -165,6 +165,9 @@ TEST_F(AlarmRoadTest, AnAlarmReArmedBeforeTheWriteBackIsNotAcknowledgedForTheCli
     ASSERT_EQ(control_->SetAlarm("TANKFARM.LIC101.AS", hi), S_OK);
     Tick();
     Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "Hi"; }, from);
+    // The processor sends it while handling the alarm, under g_ConfigMutex:
+    // once the mutex is free, the handling (and its own acknowledgement) is over.
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
   };
   ASSERT_EQ(Acknowledge(hihi, "operator"), S_OK);
   EXPECT_TRUE(FcWrites().empty());
