@@ -1,10 +1,15 @@
 #include "server/server_core.h"
 
+#include <atomic>
+
 #include "alarmconfig/config.h"
+#include "callback/alarm_log_instance.h"
+#include "callback/main_window_link.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/opc_da_client.h"
 #include "platform/class_factory.h"
 #include "platform/global_interface_table.h"
+#include "platform/sync.h"
 #include "toolkit/cfg_db.h"
 #include "toolkit/opcae.h"
 #include "toolkit/source_cache.h"
@@ -16,7 +21,27 @@ constexpr char kAreaDelimiter = '/';
 
 }  // namespace
 
-CServerCore::CServerCore() : CServerCore(nullptr, CAlarmProcessor::Timing(), Clock::System()) {}
+// The main window of a server without one: it exists while the core runs,
+// and its close message ends the run.
+class CServerCore::CHeadlessWindow : public CMainWindowLink {
+ public:
+  bool Exists() override { return exists_.load(); }
+  void PostCloseMessage() override { closeRequested_.Set(); }
+
+  void SetExists(bool exists) { exists_.store(exists); }
+  bool WaitForClose(DWORD timeoutMs) { return closeRequested_.Wait(timeoutMs); }
+
+ private:
+  std::atomic<bool> exists_{false};
+  Event closeRequested_{Event::kManualReset, false};
+};
+
+CServerCore::CServerCore() : CServerCore(nullptr, CAlarmProcessor::Timing(), Clock::System()) {
+  window_ = std::make_unique<CHeadlessWindow>();
+  ownCallback_ = std::make_unique<CLumAEServerCallback>();
+  ownCallback_->SetMainWindowLink(window_.get());
+  callback_ = ownCallback_.get();
+}
 
 CServerCore::CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, Clock& clock)
     : callback_(callback), processor_(timing, clock) {}
@@ -47,6 +72,11 @@ bool CServerCore::Start() {
     TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
     g_pConnectionManager = manager_.get();
   }
+  if (window_) window_->SetExists(true);
+  if (!g_pAlarmLog.load()) {
+    ownLog_ = std::make_unique<CAlarmLog>();
+    g_pAlarmLog.store(ownLog_.get());
+  }
   if (!g_pGlobalInterfaceTable) {
     CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
                      reinterpret_cast<void**>(&g_pGlobalInterfaceTable));
@@ -54,6 +84,8 @@ bool CServerCore::Start() {
   manager_->Connect();
   return true;
 }
+
+bool CServerCore::WaitForClose(DWORD timeoutMs) { return window_ && window_->WaitForClose(timeoutMs); }
 
 void CServerCore::Stop() {
   // A connect pass still under way must not start the processor again.
@@ -67,4 +99,10 @@ void CServerCore::Stop() {
     toolkitStarted_ = false;
   }
   manager_.reset();
+  if (window_) window_->SetExists(false);
+  // After the toolkit: no acknowledgement can be on its way to the log.
+  if (ownLog_) {
+    g_pAlarmLog.store(nullptr);
+    ownLog_.reset();
+  }
 }

@@ -10,14 +10,20 @@
 // Contract: one instance at a time (it fills process-wide objects). Start
 // and Stop from one thread, the program's main thread. Start answers false,
 // with nothing started, when the toolkit cannot be initialised (already
-// initialised included). The callback is not owned and must outlive Stop;
-// null keeps the toolkit's own. The global interface table, once created,
-// stays for the process.
+// initialised included). The default core brings the server's own callback
+// and stands in for the main window: when the last client disconnects, the
+// callback's close message ends the run (WaitForClose). A callback given to
+// the other constructor is not owned and must outlive Stop; null keeps the
+// toolkit's own. The acknowledgement log is created after the "window"
+// unless g_pAlarmLog is already set (then it is the caller's). The global
+// interface table, once created, stays for the process.
 #pragma once
 
 #include <memory>
 
+#include "acklog/alarm_log.h"
 #include "alarmproc/alarm_processor.h"
+#include "callback/lum_ae_server_callback.h"
 #include "opcda/connection_manager.h"
 #include "platform/com.h"
 #include "toolkit/server_callback.h"
@@ -47,11 +53,21 @@ class CServerCore {
   // to call twice, and without Start.
   void Stop();
 
+  // Blocks until the server asked its main window to close (the last
+  // client has gone) or timeoutMs has passed; true when asked. Always false
+  // for a core built with a callback of the caller's.
+  bool WaitForClose(DWORD timeoutMs);
+
   // Null unless started.
   ConnectionManager* Manager() const { return manager_.get(); }
   CAlarmProcessor& Processor() { return processor_; }
 
  private:
+  class CHeadlessWindow;
+
+  std::unique_ptr<CHeadlessWindow> window_;
+  std::unique_ptr<CLumAEServerCallback> ownCallback_;
+  std::unique_ptr<CAlarmLog> ownLog_;
   CAEServerCallback* callback_;
   CAlarmProcessor processor_;
   std::unique_ptr<ConnectionManager> manager_;
