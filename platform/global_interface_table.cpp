@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "platform/class_factory.h"
+#include "platform/class_object.h"
 
 namespace {
 
@@ -67,39 +68,10 @@ class CGlobalInterfaceTable final : public IGlobalInterfaceTable {
   std::unordered_map<DWORD, IUnknown*> entries_;
 };
 
-class CGlobalInterfaceTableFactory final : public IClassFactory {
- public:
-  explicit CGlobalInterfaceTableFactory(CGlobalInterfaceTable& table) : table_(table) {}
-
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-
-  HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return table_.QueryInterface(iid, object);
-  }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-
- private:
-  CGlobalInterfaceTable& table_;
-};
-
 }  // namespace
 
 HRESULT GetGlobalInterfaceTableClassObject(const IID& iid, void** object) {
   // Never destroyed: interfaces may be revoked from threads still running at exit.
   static CGlobalInterfaceTable* table = new CGlobalInterfaceTable;
-  static CGlobalInterfaceTableFactory* factory = new CGlobalInterfaceTableFactory(*table);
-  return factory->QueryInterface(iid, object);
+  return CClassObject::Serve([](const IID& i, void** o) { return table->QueryInterface(i, o); }, iid, object);
 }

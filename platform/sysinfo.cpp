@@ -1,6 +1,8 @@
 #include "platform/sysinfo.h"
 
+#include <dlfcn.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <vector>
@@ -22,4 +24,14 @@ std::string GetProgramFolder() {
   std::string path = GetProgramPath();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string GetModulePath(const void* address) {
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
+  char* resolved = realpath(info.dli_fname, nullptr);
+  if (!resolved) return {};
+  std::string path = resolved;
+  free(resolved);
+  return path;
 }

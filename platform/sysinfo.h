@@ -12,3 +12,8 @@ std::string GetComputerName();
 std::string GetProgramPath();
 // The folder of the running program, with a trailing "/".
 std::string GetProgramFolder();
+
+// The absolute path of the program or shared library that holds `address`
+// (a function or object of it); empty when it cannot be told. In-process
+// servers name themselves with it when they register.
+std::string GetModulePath(const void* address);

@@ -1,30 +1,18 @@
 // The exports of the in-process server library ralto_opc.
-#include <dlfcn.h>
-#include <stdlib.h>
-
-#include <new>
 #include <string>
 
 #include "platform/class_factory.h"
 #include "platform/opcda.h"
 #include "platform/registry.h"
 #include "ralto/opc_server.h"
-#include "ralto/opc_server_factory.h"
+#include "platform/class_object.h"
+#include "platform/sysinfo.h"
+#include "ralto/opc_faults.h"
+#include "ralto/opc_server_object.h"
 
 #define RALTO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
-
-// The absolute path of this library, as the registration must name it.
-std::string LibraryPath() {
-  Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(&LibraryPath), &info) == 0 || !info.dli_fname) return {};
-  char* resolved = realpath(info.dli_fname, nullptr);
-  if (!resolved) return {};
-  std::string path = resolved;
-  free(resolved);
-  return path;
-}
 
 // HKCR\CLSID\{clsid}\Implemented Categories\{CATID_OPCDAServer20}: what OPC
 // server browsers look for.
@@ -39,15 +27,16 @@ RALTO_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void*
   if (!object) return E_POINTER;
   *object = nullptr;
   if (clsid != CLSID_RaltoOpcServer) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new (std::nothrow) CRaltoOpcServerFactory;
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(iid, object);
-  factory->Release();
-  return hr;
+  return CClassObject::Serve(
+      [](const IID& iid, void** object) {
+        if (HRESULT hr = CRaltoOpcFaults::Instance().Check(RALTO_CALL_CREATEINSTANCE); FAILED(hr)) return hr;
+        return CreateComObject<CRaltoOpcServer>(iid, object);
+      },
+      iid, object);
 }
 
 RALTO_EXPORT HRESULT DllRegisterServer() {
-  std::string path = LibraryPath();
+  std::string path = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
   if (path.empty()) return E_UNEXPECTED;
   HRESULT hr = RegisterInprocServer(CLSID_RaltoOpcServer, kRaltoOpcProgId, kRaltoOpcDescription, path);
   if (FAILED(hr)) return hr;

@@ -2,7 +2,8 @@
 
 #include "platform/class_factory.h"
 #include "toolkit/engine.h"
-#include "toolkit/event_server_factory.h"
+#include "platform/class_object.h"
+#include "toolkit/event_server.h"
 #include "toolkit/opcae.h"
 #include "toolkit/registrar.h"
 #include "toolkit/source.h"
@@ -17,10 +18,11 @@ int CAEServerInterface::Initialize(void*, const CLSID& clsid, const std::string&
                                    const CAEServerRegistration* registration) {
   std::lock_guard lock(mutex_);
   if (initialized_ || areaDelimiter == '\0') return 0;
-  CAEEventServerFactory* factory = CAEEventServerFactory::Create();
+  // The server's life follows its client objects, not factory locks.
+  ComPtr<IClassFactory> factory;
+  if (FAILED(CClassObject::Serve(CAEEventServer::Create, IID_IClassFactory, factory.PutVoid()))) return 0;
   DWORD cookie = 0;
-  HRESULT hr = CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-  factory->Release();  // the registration keeps its own reference
+  HRESULT hr = CoRegisterClassObject(clsid, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
   if (FAILED(hr)) return 0;
   factoryCookie_ = cookie;
   clsid_ = clsid;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/class_object.h"
 #include "platform/global_interface_table.h"
 #include "platform/registry.h"
 #include "tests/platform/plugin/greeter.h"
@@ -166,6 +167,32 @@ TEST(ClassFactory, RegisteredFactoryWinsUntilRevoked) {
             S_OK);
   object->Release();
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+}
+
+TEST(ClassObject, RefusesAggregationAndLeavesNoObjectOnFailure) {
+  int created = 0;
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CClassObject::Serve(
+                [&](const IID&, void** object) {
+                  ++created;
+                  *object = reinterpret_cast<void*>(0x1);  // a creator that fails half-way
+                  return E_NOINTERFACE;
+                },
+                IID_IClassFactory, factory.PutVoid()),
+            S_OK);
+  void* object = reinterpret_cast<void*>(0x2);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(factory->CreateInstance(factory.Get(), IID_IUnknown, &object), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(created, 0);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(created, 1);
+  void* other = nullptr;
+  EXPECT_EQ(CClassObject::Serve([](const IID&, void**) { return S_OK; }, IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(CClassObject::Serve([](const IID&, void**) { return S_OK; }, IID_IGlobalInterfaceTable, &other),
+            E_NOINTERFACE);
+  EXPECT_EQ(other, nullptr);
 }
 
 TEST(GlobalInterfaceTable, KeepsReferencesWhileRegistered) {

@@ -4,42 +4,23 @@
 
 #include <filesystem>
 
+#include "platform/class_object.h"
 #include "ralto/config_server.h"
 
-CDirectoryConfigServerFactory::CDirectoryConfigServerFactory(IClassFactory* inner, std::string directory)
-    : inner_(inner), directory_(std::move(directory)) {}
-
-HRESULT CDirectoryConfigServerFactory::QueryInterface(const IID& iid, void** object) {
-  if (!object) return E_POINTER;
-  if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  *object = static_cast<IClassFactory*>(this);
-  AddRef();
-  return S_OK;
+ComPtr<IClassFactory> MakeDirectoryConfigServerClass(ComPtr<IClassFactory> inner, std::string directory,
+                                                     HRESULT* result) {
+  auto create = [inner, directory](const IID& iid, void** object) {
+    ComPtr<IRaltoConfigServerControl> control;
+    HRESULT hr = inner->CreateInstance(nullptr, IID_IRaltoConfigServerControl, control.PutVoid());
+    if (FAILED(hr)) return hr;
+    hr = control->SetDocumentDirectory(directory);
+    if (FAILED(hr)) return hr;
+    return control->QueryInterface(iid, object);
+  };
+  ComPtr<IClassFactory> factory;
+  *result = CClassObject::Serve(create, IID_IClassFactory, factory.PutVoid());
+  return factory;
 }
-
-ULONG CDirectoryConfigServerFactory::AddRef() { return refs_.Increment(); }
-
-ULONG CDirectoryConfigServerFactory::Release() {
-  ULONG left = refs_.Decrement();
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT CDirectoryConfigServerFactory::CreateInstance(IUnknown* outer, const IID& iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  ComPtr<IRaltoConfigServerControl> control;
-  HRESULT hr = inner_->CreateInstance(outer, IID_IRaltoConfigServerControl, control.PutVoid());
-  if (FAILED(hr)) return hr;
-  hr = control->SetDocumentDirectory(directory_);
-  if (FAILED(hr)) return hr;
-  return control->QueryInterface(iid, object);
-}
-
-HRESULT CDirectoryConfigServerFactory::LockServer(BOOL /*lock*/) { return S_OK; }
 
 ComPtr<IClassFactory> LoadConfigServerClass(const std::string& programDirectory, HRESULT* result) {
   ComPtr<IClassFactory> factory;

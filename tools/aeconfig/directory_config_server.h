@@ -1,8 +1,7 @@
-// CDirectoryConfigServerFactory: the class object that aeconfig registers in
-// its own process for RaltoConfigServer, so that the import, which creates
-// the configuration server by CLSID exactly as the server does, is served
-// the documents of the directory being checked rather than those the
-// registry store names.
+// The class object that aeconfig registers in its own process for
+// RaltoConfigServer, so that the import, which creates the configuration
+// server by CLSID exactly as the server does, is served the documents of the
+// directory being checked rather than those the registry store names.
 //
 // Contract: every object it creates is one of the real configuration
 // server's (made by `inner`) with its document directory set. Creation
@@ -13,24 +12,10 @@
 
 #include "platform/class_factory.h"
 
-class CDirectoryConfigServerFactory final : public IClassFactory {
- public:
-  // `inner`: the real configuration server's class object (AddRef'd here).
-  CDirectoryConfigServerFactory(IClassFactory* inner, std::string directory);
-
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
-  HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** object) override;
-  HRESULT LockServer(BOOL lock) override;
-
- private:
-  ~CDirectoryConfigServerFactory() = default;
-
-  ComRefCount refs_;
-  ComPtr<IClassFactory> inner_;
-  const std::string directory_;
-};
+// The redirecting class object (null, with the HRESULT in *result, when
+// out of memory).
+ComPtr<IClassFactory> MakeDirectoryConfigServerClass(ComPtr<IClassFactory> inner, std::string directory,
+                                                     HRESULT* result);
 
 // The real configuration server's class object: from the library
 // libralto_config.so in `programDirectory` when it is there, else from the

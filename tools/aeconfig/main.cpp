@@ -96,9 +96,10 @@ int main(int argc, char** argv) {
                  kRaltoConfigServerProgId, static_cast<unsigned>(hr));
     return 1;
   }
-  ComPtr<IClassFactory> redirect = ComPtr<IClassFactory>::Attach(new CDirectoryConfigServerFactory(real.Get(), directory));
+  ComPtr<IClassFactory> redirect = MakeDirectoryConfigServerClass(real, directory, &hr);
   DWORD cookie = 0;
-  hr = CoRegisterClassObject(CLSID_RaltoConfigServer, redirect.Get(), CLSCTX_ALL, REGCLS_MULTIPLEUSE, &cookie);
+  if (SUCCEEDED(hr))
+    hr = CoRegisterClassObject(CLSID_RaltoConfigServer, redirect.Get(), CLSCTX_ALL, REGCLS_MULTIPLEUSE, &cookie);
   if (FAILED(hr)) {
     std::fprintf(stderr, "aeconfig: cannot register the configuration server: 0x%08X\n", static_cast<unsigned>(hr));
     return 1;
