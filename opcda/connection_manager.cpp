@@ -328,8 +328,11 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
                                                                syncIO.PutVoid());
   if (FAILED(hr)) return hr;
 
+  // The activation the client acknowledged, not the condition's latest: an
+  // activation that came after the acknowledgement must not be acknowledged
+  // in the controller on the client's behalf.
   FILETIME held = source->LastActiveTime();
-  FILETIME incoming = condition->SubconditionLastActiveTime();
+  FILETIME incoming = condition->AcknowledgedActiveTime();
   if (!(held == incoming)) {
     resultText = WithArgument(WithArgument(LoadResourceString(kTimeMismatchString), "%1", DateTimeText(held)),
                               "%2", DateTimeText(incoming));

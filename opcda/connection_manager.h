@@ -87,7 +87,8 @@ class ConnectionManager : public CAlarmEntrySupply {
   // Writes a client's acknowledgement of `condition` back to the
   // controller: (the source's state flags << 8) | 1, or | 2 for a
   // rate-of-change alarm, to the block's ".FC" item, provided the
-  // activation time the source holds is still the condition's. The
+  // activation time the source holds is still that of the activation the
+  // client acknowledged (condition's AcknowledgedActiveTime). The
   // outcome goes to resultText (strings 1036..1040; empty for the
   // failures without a text). Results: 1 not connected; S_OK after a
   // mismatch or a missing ".FC" item (nothing written); E_FAIL without a

@@ -52,6 +52,7 @@ CAECondition::CAECondition(const CAECondition& o) : parent_(o.parent_), name_(o.
   acknowledger_ = o.acknowledger_;
   comment_ = o.comment_;
   lastAckTime_ = o.lastAckTime_;
+  ackedActiveTime_ = o.ackedActiveTime_;
   subCondLastActive_ = o.subCondLastActive_;
   condLastActive_ = o.condLastActive_;
   condLastInactive_ = o.condLastInactive_;
@@ -166,6 +167,7 @@ HRESULT CAECondition::AcknowledgeLocked(const std::string& acknowledgerId, const
   acknowledger_ = acknowledgerId;
   comment_ = comment;
   lastAckTime_ = time;
+  ackedActiveTime_ = subCondLastActive_;
   Notify(OPC_CHANGE_ACK_STATE, time, acknowledgerId);
   return S_OK;
 }
@@ -307,6 +309,11 @@ std::string CAECondition::Comment() const {
 FILETIME CAECondition::LastAckTime() const {
   Guard guard(*this);
   return lastAckTime_;
+}
+
+FILETIME CAECondition::AcknowledgedActiveTime() const {
+  Guard guard(*this);
+  return ackedActiveTime_;
 }
 
 FILETIME CAECondition::SubconditionLastActiveTime() const {

@@ -73,6 +73,11 @@ class CAECondition {
   std::string Message() const;
   std::string Comment() const;
   FILETIME LastAckTime() const;
+  // The SubconditionLastActiveTime of the activation that the last
+  // acknowledgement applied to: a later activation leaves it behind, so a
+  // write-back can tell that the acknowledgement it carries is no longer
+  // the condition's latest.
+  FILETIME AcknowledgedActiveTime() const;
   FILETIME SubconditionLastActiveTime() const;
   FILETIME ConditionLastActiveTime() const;
   FILETIME ConditionLastInactiveTime() const;
@@ -128,6 +133,7 @@ class CAECondition {
   std::string acknowledger_;
   std::string comment_;
   FILETIME lastAckTime_;
+  FILETIME ackedActiveTime_;
   FILETIME subCondLastActive_;
   FILETIME condLastActive_;
   FILETIME condLastInactive_;

@@ -177,6 +177,31 @@ TEST_F(AlarmRoadTest, AnAlarmReArmedBeforeTheWriteBackIsNotAcknowledgedForTheCli
   EXPECT_NE(records[0].result.find(") does not match incoming time ("), std::string::npos);
 }
 
+// The same with a new alarm the controller raises unacknowledged: the
+// client's acknowledgement was for the old one and must not reach the
+// controller as an acknowledgement of the new.
+TEST_F(AlarmRoadTest, AnAlarmRaisedAgainBeforeTheWriteBackIsNotAcknowledgedForTheClient) {
+  ONEVENTSTRUCT hihi = RaiseHiHi();
+  callback_.beforeAcknowledgement = [&] {
+    size_t from = events_->Count();
+    RaltoAlarmSetting hi;
+    hi.state = 3;
+    hi.acknowledged = FALSE;
+    hi.flags = 0x01;
+    hi.activation = PlantTime(5);
+    ASSERT_EQ(control_->SetAlarm("TANKFARM.LIC101.AS", hi), S_OK);
+    Tick();
+    Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "Hi"; }, from);
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  };
+  ASSERT_EQ(Acknowledge(hihi, "operator"), S_OK);
+  EXPECT_TRUE(FcWrites().empty());
+  EXPECT_EQ(LevelWord() & 0x80, 0u);  // the controller still waits for an acknowledgement
+  // The log records acknowledged conditions only, and this one awaits a new
+  // acknowledgement.
+  EXPECT_TRUE(LogRecords().empty());
+}
+
 TEST_F(AlarmRoadTest, TheServerGoesAndComesBack) {
   RaiseHiHi();
   ConnectionManager& manager = *core_->Manager();

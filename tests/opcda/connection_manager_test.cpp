@@ -44,10 +44,12 @@ class ConnectionManagerTest : public OpcClientTest {
   }
   CDerivedSource* Derived(const char* name) { return dynamic_cast<CDerivedSource*>(g_SourceCache.GetSource(name)); }
   // The condition active since `time`, as the alarm processor leaves it.
+  // Activated and acknowledged by a client, as a condition reaches the write-back.
   CAECondition* Activated(const char* source, const char* condition, const char* subcondition, FILETIME time,
                           BYTE flags) {
     CAECondition* c = g_SourceCache.GetSource(source)->GetCondition(condition);
     EXPECT_EQ(c->Activate(subcondition, "alarm", TRUE, &time), S_OK);
+    EXPECT_EQ(c->AcknowledgeByClient("operator", "", time, c->Cookie()), S_OK);
     Derived(source)->SetLastActiveTime(time);
     Derived(source)->SetStateFlags(flags);
     return c;
