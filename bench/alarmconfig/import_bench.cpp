@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_plant.h"
 #include "alarmconfig/alarm_sources.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/connection_manager.h"
@@ -62,11 +63,7 @@ long ResidentBytes() {
   return resident * sysconf(_SC_PAGESIZE);
 }
 
-bool Generate(const std::string& dir, int producers, int blocks) {
-  std::string command = std::string(PYTHON3) + " " + PLANTGEN_SCRIPT + " --producers " + std::to_string(producers) +
-                        " --blocks " + std::to_string(blocks) + " --seed 1 '" + dir + "' > /dev/null";
-  return std::system(command.c_str()) == 0;
-}
+bool Generate(const std::string& dir, int producers, int blocks) { return GeneratePlant(dir, producers, blocks, 1); }
 
 bool Serve(const std::string& dir) {
   return RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, dir) ==
@@ -176,9 +173,7 @@ int main(int argc, char** argv) {
     fs::create_directories(base + "/registry");
     setenv("AE_REGISTRY_DIR", (base + "/registry").c_str(), 1);
   }
-  void* library = dlopen(RALTO_CONFIG_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  auto registerServer = library ? reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer")) : nullptr;
-  if (!registerServer || FAILED(registerServer())) {
+  if (!RegisterPlugin(RALTO_CONFIG_LIBRARY)) {
     std::fprintf(stderr, "bench_import: cannot register the configuration server\n");
     return 1;
   }

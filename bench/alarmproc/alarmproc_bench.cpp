@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/support/bench_plant.h"
 #include "alarmconfig/source_name.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/connection_manager.h"
@@ -56,12 +57,6 @@ constexpr size_t kChangesPerRound = 20'000;
 constexpr int kRounds = 6;  // even: every alarm ends off
 
 double Seconds(Steady::time_point since) { return std::chrono::duration<double>(Steady::now() - since).count(); }
-
-bool Register(const char* library) {
-  void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  auto registerServer = handle ? reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer")) : nullptr;
-  return registerServer && SUCCEEDED(registerServer());
-}
 
 // Counts events and keeps when each source's latest event arrived.
 class ArrivalSink final : public IOPCEventSink {
@@ -192,12 +187,9 @@ class Bench {
  private:
   bool Start(const std::string& plantDir) {
     bool quiet = options_.callgrindRounds >= 0;
-    std::string command = std::string(PYTHON3) + " " + PLANTGEN_SCRIPT + " --producers " +
-                          std::to_string(options_.producers) + " --blocks " + std::to_string(options_.blocks) +
-                          " " + plantDir + " > /dev/null";
-    if (std::system(command.c_str()) != 0) return Fail("plantgen failed");
+    if (!GeneratePlant(plantDir, options_.producers, options_.blocks)) return Fail("plantgen failed");
     RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir);
-    if (!Register(RALTO_CONFIG_LIBRARY) || !Register(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
+    if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
     ConnectionManager::WriteSettings(kRaltoOpcProgId, kUpdatePeriodMs);
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(kRaltoOpcProgId, &clsid)) ||
@@ -355,12 +347,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_alarmproc [--producers N] [--blocks M] [--callgrind ROUNDS]\n");
     return 2;
   }
-  std::string root = fs::temp_directory_path().string() + "/aebench.XXXXXX";
-  if (!mkdtemp(root.data())) return 1;
-  setenv("AE_REGISTRY_DIR", root.c_str(), 1);
-  std::string plantDir = root + "/plant";
+  CBenchSandbox sandbox;
+  if (sandbox.Root().empty()) return 1;
+  std::string plantDir = sandbox.Root() + "/plant";
   fs::create_directories(plantDir);
   int result = Bench(options).Run(plantDir);
-  fs::remove_all(root);
   return result;
 }

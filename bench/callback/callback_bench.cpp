@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_plant.h"
 #include "acklog/ack_log_settings.h"
 #include "acklog/alarm_log.h"
 #include "acklog/log_reader.h"
@@ -81,12 +82,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   return options.alarms > 0 && options.producers > 0 && options.blocks > 0;
-}
-
-bool Register(const char* library) {
-  void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  auto registerServer = handle ? reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer")) : nullptr;
-  return registerServer && SUCCEEDED(registerServer());
 }
 
 // One alarm of the plant: its controller word and its condition.
@@ -228,15 +223,12 @@ class Bench {
   bool SetUp() {
     std::string plant = root_ + "/plant";
     fs::create_directories(plant);
-    std::string command = std::string(PYTHON3) + " " + PLANTGEN_SCRIPT + " --producers " +
-                          std::to_string(options_.producers) + " --blocks " + std::to_string(options_.blocks) + " " +
-                          plant + " > /dev/null";
-    if (std::system(command.c_str()) != 0) return Fail("plantgen failed");
+    if (!GeneratePlant(plant, options_.producers, options_.blocks)) return Fail("plantgen failed");
     CResourceStringTable strings;
     if (!strings.Load(AE_STRINGS_XML)) return Fail("cannot load the string table");
     strings.Install();
     RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plant);
-    if (!Register(RALTO_CONFIG_LIBRARY) || !Register(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
+    if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(kRaltoOpcProgId, &clsid)) ||
         FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid())) ||
@@ -394,11 +386,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_callback [--alarms N] [--producers P] [--blocks B]\n");
     return 2;
   }
-  std::string root = fs::temp_directory_path().string() + "/aebench.XXXXXX";
-  if (!mkdtemp(root.data())) return 1;
-  setenv("AE_REGISTRY_DIR", root.c_str(), 1);
+  CBenchSandbox sandbox;
+  if (sandbox.Root().empty()) return 1;
   SetDebugOutputSink([](const std::string&) { ++g_debugLines; });
-  int result = Bench(options, root).Run();
-  fs::remove_all(root);
+  int result = Bench(options, sandbox.Root()).Run();
   return result;
 }

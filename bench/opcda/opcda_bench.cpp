@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_plant.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/alarm_requests.h"
 #include "opcda/callback.h"
@@ -44,12 +45,6 @@ constexpr double kQueueGoalItemsPerSecond = 200'000;
 constexpr int kRounds = 10;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-bool Register(const char* library) {
-  void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  auto registerServer = handle ? reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer")) : nullptr;
-  return registerServer && SUCCEEDED(registerServer());
-}
 
 struct Options {
   int producers = 10;
@@ -80,15 +75,12 @@ HRESULT SetGroupState(C_OPC_DA_Client& client, DWORD* rate, BOOL active) {
 }
 
 int Run(const Options& options, const std::string& plantDir) {
-  std::string command = std::string(PYTHON3) + " " + PLANTGEN_SCRIPT + " --producers " +
-                        std::to_string(options.producers) + " --blocks " + std::to_string(options.blocks) + " " +
-                        plantDir + " > /dev/null";
-  if (std::system(command.c_str()) != 0) {
+  if (!GeneratePlant(plantDir, options.producers, options.blocks)) {
     std::fprintf(stderr, "plantgen failed\n");
     return 1;
   }
   RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir);
-  if (!Register(RALTO_CONFIG_LIBRARY) || !Register(RALTO_OPC_LIBRARY) ||
+  if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY) ||
       FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&g_pGlobalInterfaceTable)))) {
     std::fprintf(stderr, "cannot register the Ralto servers\n");
@@ -207,12 +199,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_opcda [--producers N] [--blocks M]\n");
     return 2;
   }
-  std::string root = fs::temp_directory_path().string() + "/aebench.XXXXXX";
-  if (!mkdtemp(root.data())) return 1;
-  setenv("AE_REGISTRY_DIR", root.c_str(), 1);
-  std::string plantDir = root + "/plant";
+  CBenchSandbox sandbox;
+  if (sandbox.Root().empty()) return 1;
+  std::string plantDir = sandbox.Root() + "/plant";
   fs::create_directories(plantDir);
   int result = Run(options, plantDir);
-  fs::remove_all(root);
   return result;
 }
