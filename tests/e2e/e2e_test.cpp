@@ -30,6 +30,25 @@ class AlarmRoadTest : public EndToEndTest {
     Scan(1000);
     return Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "HiHi"; }, from);
   }
+  // Between the client's acknowledgement and its write-back the controller
+  // raises the level alarm again, on Hi, acknowledged there already or not.
+  void RaiseHiBeforeTheWriteBack(bool acknowledged) {
+    callback_.beforeAcknowledgement = [this, acknowledged] {
+      size_t from = events_->Count();
+      RaltoAlarmSetting hi;
+      hi.state = 3;
+      hi.acknowledged = acknowledged ? TRUE : FALSE;
+      hi.flags = 0x01;
+      hi.activation = PlantTime(5);
+      if (acknowledged) hi.acknowledgement = PlantTime(5);
+      ASSERT_EQ(control_->SetAlarm("TANKFARM.LIC101.AS", hi), S_OK);
+      Tick();
+      Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "Hi"; }, from);
+      // The processor sends it while handling the alarm, under g_ConfigMutex:
+      // once the mutex is free, the handling (and its own acknowledgement) is over.
+      TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    };
+  }
   // The state word of the level alarm as the processor last read it.
   uint32_t LevelWord() {
     TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
@@ -152,23 +171,7 @@ TEST_F(AlarmRoadTest, ReturnsToNormal) {
 
 TEST_F(AlarmRoadTest, AnAlarmReArmedBeforeTheWriteBackIsNotAcknowledgedForTheClient) {
   ONEVENTSTRUCT hihi = RaiseHiHi();
-  // Between the client's acknowledgement and its write-back the controller
-  // moves to Hi, already acknowledged there.
-  callback_.beforeAcknowledgement = [&] {
-    size_t from = events_->Count();
-    RaltoAlarmSetting hi;
-    hi.state = 3;
-    hi.acknowledged = TRUE;
-    hi.flags = 0x01;
-    hi.activation = PlantTime(5);
-    hi.acknowledgement = PlantTime(5);
-    ASSERT_EQ(control_->SetAlarm("TANKFARM.LIC101.AS", hi), S_OK);
-    Tick();
-    Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "Hi"; }, from);
-    // The processor sends it while handling the alarm, under g_ConfigMutex:
-    // once the mutex is free, the handling (and its own acknowledgement) is over.
-    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
-  };
+  RaiseHiBeforeTheWriteBack(true);
   ASSERT_EQ(Acknowledge(hihi, "operator"), S_OK);
   EXPECT_TRUE(FcWrites().empty());
   std::vector<AckRecord> records = LogRecords();
@@ -182,18 +185,7 @@ TEST_F(AlarmRoadTest, AnAlarmReArmedBeforeTheWriteBackIsNotAcknowledgedForTheCli
 // controller as an acknowledgement of the new.
 TEST_F(AlarmRoadTest, AnAlarmRaisedAgainBeforeTheWriteBackIsNotAcknowledgedForTheClient) {
   ONEVENTSTRUCT hihi = RaiseHiHi();
-  callback_.beforeAcknowledgement = [&] {
-    size_t from = events_->Count();
-    RaltoAlarmSetting hi;
-    hi.state = 3;
-    hi.acknowledged = FALSE;
-    hi.flags = 0x01;
-    hi.activation = PlantTime(5);
-    ASSERT_EQ(control_->SetAlarm("TANKFARM.LIC101.AS", hi), S_OK);
-    Tick();
-    Event(kLevel, [](const ONEVENTSTRUCT& e) { return Active(e) && e.szSubconditionName == "Hi"; }, from);
-    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
-  };
+  RaiseHiBeforeTheWriteBack(false);
   ASSERT_EQ(Acknowledge(hihi, "operator"), S_OK);
   EXPECT_TRUE(FcWrites().empty());
   EXPECT_EQ(LevelWord() & 0x80, 0u);  // the controller still waits for an acknowledgement
