@@ -16,6 +16,20 @@ constexpr uint32_t kUnknownUserString = 1023;
 // gives zero.
 const FILETIME* TimeOrNow(const FILETIME& time) { return IsNullFileTime(time) ? nullptr : &time; }
 
+// Activates `word` at the controller's time. Without one, an activation
+// already under way in that subcondition keeps the time it recorded (so a
+// second reading of the same word is no new alarm) and a new one takes now.
+// Returns the time the condition recorded: what the source must hold for a
+// client's acknowledgement to match.
+FILETIME Activate(CAECondition& condition, const std::string& word, const std::string& message, BOOL ackRequired,
+                  const FILETIME& activation) {
+  FILETIME time = activation;
+  if (IsNullFileTime(time) && condition.Active() && condition.ActiveSubcondition() == word)
+    time = condition.SubconditionLastActiveTime();
+  condition.Activate(word, message, ackRequired, TimeOrNow(time));
+  return condition.SubconditionLastActiveTime();
+}
+
 // "h : m : s" of a UTC time in local time, numbers without leading zeros.
 std::string LocalClockText(const FILETIME& utc) {
   FILETIME local;
@@ -77,8 +91,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
   bool on = event.state != 0;
 
   if (on && !event.acknowledged) {
-    condition->Activate(word, event.message, TRUE, TimeOrNow(activation));
-    state.Activated(activation, event.flags);
+    state.Activated(Activate(*condition, word, event.message, TRUE, activation), event.flags);
   } else if (on) {
     // A client acknowledged the old subcondition: the new one is a new alarm.
     bool rearmed = false;
@@ -86,7 +99,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
       condition->Deactivate(event.message, FALSE, TimeOrNow(activation));
       rearmed = true;
     }
-    if (!condition->Active()) condition->Activate(word, event.message, TRUE, TimeOrNow(activation));
+    if (!condition->Active()) Activate(*condition, word, event.message, TRUE, activation);
     state.AckInProgress(true);
     FILETIME acked;
     bool read = reader_.ReadEventTime(block, event.kind, acked, 2, 3) == CAlarmStateReader::kTimeOk;
@@ -102,8 +115,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
     BOOL ackRequired = event.acknowledged ? FALSE : TRUE;
     if (completed || (ackRequired && variable.initialPending)) {
       if (word.empty()) word = event.kind == kAlarmBit ? "Bit" : "Normal";
-      condition->Activate(word, event.message, ackRequired, TimeOrNow(activation));
-      state.Activated(activation, event.flags);
+      state.Activated(Activate(*condition, word, event.message, ackRequired, activation), event.flags);
     }
     if (!ackRequired) {
       state.AckInProgress(true);

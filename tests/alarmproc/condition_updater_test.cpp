@@ -105,6 +105,28 @@ TEST_F(ConditionUpdaterTest, AClientAcknowledgedSubconditionIsReArmed) {
   EXPECT_EQ(level->AcknowledgerID(), "operator");
 }
 
+// A controller that recorded no activation time: the condition takes
+// "now", and the source holds that same time, so a client's acknowledgement
+// matches it and a second reading of the same word is no new alarm.
+TEST_F(ConditionUpdaterTest, AnActivationWithoutTimeHoldsTheTimeTheConditionRecorded) {
+  SetAlarm("N1.LIC1.AS", 4, false, FILETIME());
+  ASSERT_EQ(Handle("N1.LIC1.AS"), CConditionUpdater::kApplied);
+  CAECondition* level = Condition(kLevel, "Level");
+  ASSERT_NE(level, nullptr);
+  FILETIME recorded = level->SubconditionLastActiveTime();
+  EXPECT_FALSE(IsNullFileTime(recorded));
+  EXPECT_EQ(Derived(kLevel)->LastActiveTime(), recorded);
+  DWORD cookie = level->Cookie();
+
+  ASSERT_EQ(Handle("N1.LIC1.AS"), CConditionUpdater::kApplied);
+  EXPECT_EQ(level->Cookie(), cookie);
+  EXPECT_EQ(level->SubconditionLastActiveTime(), recorded);
+  EXPECT_EQ(Derived(kLevel)->LastActiveTime(), recorded);
+
+  ASSERT_EQ(ClientAck(level, "operator"), S_OK);
+  EXPECT_EQ(level->AcknowledgedActiveTime(), Derived(kLevel)->LastActiveTime());
+}
+
 TEST_F(ConditionUpdaterTest, ReturnToNormal) {
   SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
   ASSERT_EQ(Handle("N1.LIC1.AS"), CConditionUpdater::kApplied);
