@@ -31,22 +31,6 @@ void SplitSourceName(const std::string& name, AckRecord& record) {
   record.variable = dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
-// Area, target and variable from the source's alarm variable; false when
-// it has none. The variable is detached from its source, under the source's
-// lock, before it is freed or its area changes, so holding that lock keeps
-// the three texts steady while they are copied.
-bool CopyVariableNames(CAESource& source, AckRecord& record) {
-  auto* derived = dynamic_cast<CDerivedSource*>(&source);
-  if (!derived) return false;
-  std::lock_guard lock(source);
-  const AlarmVar* variable = derived->Variable();
-  if (!variable) return false;
-  record.area = variable->area;
-  record.target = variable->nodeName;
-  record.variable = variable->itemName;
-  return true;
-}
-
 }  // namespace
 
 // Everything the copy thread uses: it outlives the log object when the
@@ -88,6 +72,17 @@ CAlarmLog::~CAlarmLog() {
   }
 }
 
+CAlarmLog::VariableNames CAlarmLog::CopyVariableNames(CAESource& source) {
+  VariableNames names;
+  auto* derived = dynamic_cast<CDerivedSource*>(&source);
+  if (!derived) return names;
+  std::lock_guard lock(source);
+  if (const AlarmVar* variable = derived->Variable()) {
+    names = {true, variable->area, variable->nodeName, variable->itemName};
+  }
+  return names;
+}
+
 TrackedMutex& CAlarmLog::Mutex() { return shared_->mutex; }
 
 void CAlarmLog::GetKnownAreas(std::set<std::string>& areas) {
@@ -95,22 +90,28 @@ void CAlarmLog::GetKnownAreas(std::set<std::string>& areas) {
   areas = shared_->knownAreas;
 }
 
-bool CAlarmLog::LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result) {
-  if (!condition.Acked() || !IsLoggingEnabled()) {
+bool CAlarmLog::LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result,
+                                   const VariableNames& names) {
+  CAEAcknowledgement ack = condition.LastAcknowledgement();
+  if (IsNullFileTime(ack.time) || !IsLoggingEnabled()) {
     DebugOutput("Alarm log ignoring condition without ack\n");
     return false;
   }
   AckRecord record;
-  if (!CopyVariableNames(source, record)) {
+  if (names.found) {
+    record.area = names.area;
+    record.target = names.target;
+    record.variable = names.variable;
+  } else {
     DebugOutput("Couldn't find pAlarmVar, falling back on legacy code to find area, target, variable\n");
     SplitSourceName(source.Name(), record);
   }
-  record.ackTime = CDateTime::FromFileTime(condition.LastAckTime());
-  record.message = condition.Message();
-  record.comment = condition.Comment();
-  record.operatorName = condition.AcknowledgerID();
+  record.ackTime = CDateTime::FromFileTime(ack.time);
+  record.message = ack.message;
+  record.comment = ack.comment;
+  record.operatorName = ack.acknowledgerId;
   record.condition = condition.Name();
-  record.subcondition = condition.ActiveSubcondition();
+  record.subcondition = ack.subcondition;
   record.server = GetComputerName();
   record.result = result;
   shared_->AddArea(record.area);

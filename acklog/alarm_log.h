@@ -55,16 +55,28 @@ class CAlarmLog {
   CAlarmLog(const CAlarmLog&) = delete;
   CAlarmLog& operator=(const CAlarmLog&) = delete;
 
+  // Area, target and variable of a source's alarm variable (a
+  // CDerivedSource), copied for a record; `found` is false for a source
+  // without one. The import rewrites these texts under g_ConfigMutex alone.
+  // REQUIRES: g_ConfigMutex is held.
+  struct VariableNames {
+    bool found = false;
+    std::string area, target, variable;
+  };
+  static VariableNames CopyVariableNames(CAESource& source);
+
   // Appends one record for a client's acknowledgement of `condition` on
   // `source`, with `result` the write-back's result text, to the first
-  // local cache file that can be opened, and wakes the copy thread. Area,
-  // target and variable come from the source's AlarmVar (a CDerivedSource;
-  // read under the source's lock, which detaching the variable also takes),
-  // else from its name. Nothing is written when the condition is not
-  // acknowledged or logging is off.
+  // local cache file that can be opened, and wakes the copy thread. The
+  // record holds the condition's last acknowledgement with the
+  // subcondition and message it applied to, also when the alarm has been
+  // raised again since; area, target and variable come from `names`, else
+  // (not found) from the source's name. Nothing is written when the
+  // condition was never acknowledged or logging is off.
   // True once the record is durably in a cache file; false when it was not
   // written (reported on the debugger output). REQUIRES: Mutex() is held.
-  bool LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result);
+  bool LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result,
+                          const VariableNames& names);
 
   // The viewer's load: appends to `records` the records of every log file
   // of `directory` that pass the date window [from, to] and `areaFilter`

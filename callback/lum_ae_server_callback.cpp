@@ -94,17 +94,20 @@ void CLumAEServerCallback::OnConditionAcknowledged(CAECondition* condition) {
   if (!source || source->AckInProgress()) return;
 
   std::string result;
+  CAlarmLog::VariableNames names;
   {
     // Held across the call so the manager cannot go meanwhile; the write
-    // takes g_ConfigMutex (recursive) and g_CacheLock itself.
+    // takes g_ConfigMutex (recursive) and g_CacheLock itself. The record's
+    // names are copied here too: the import rewrites them under this lock.
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     if (g_pConnectionManager) g_pConnectionManager->WriteAcknowledgement(condition, source, result);
+    names = CAlarmLog::CopyVariableNames(*source);
   }
 
   CAlarmLog* log = g_pAlarmLog.load();
   if (log && IsLoggingEnabled()) {
     TrackedMutexGuard guard(log->Mutex(), AE_SITE);
-    log->LogAcknowledgement(*condition, *source, result);
+    log->LogAcknowledgement(*condition, *source, result, names);
   }
 }
 

@@ -53,6 +53,8 @@ CAECondition::CAECondition(const CAECondition& o) : parent_(o.parent_), name_(o.
   comment_ = o.comment_;
   lastAckTime_ = o.lastAckTime_;
   ackedActiveTime_ = o.ackedActiveTime_;
+  ackedSubcondition_ = o.ackedSubcondition_;
+  ackedMessage_ = o.ackedMessage_;
   subCondLastActive_ = o.subCondLastActive_;
   condLastActive_ = o.condLastActive_;
   condLastInactive_ = o.condLastInactive_;
@@ -168,6 +170,8 @@ HRESULT CAECondition::AcknowledgeLocked(const std::string& acknowledgerId, const
   comment_ = comment;
   lastAckTime_ = time;
   ackedActiveTime_ = subCondLastActive_;
+  ackedSubcondition_ = activeSub_ >= 0 ? subconditions_[activeSub_]->Name() : std::string();
+  ackedMessage_ = message_;
   Notify(OPC_CHANGE_ACK_STATE, time, acknowledgerId);
   return S_OK;
 }
@@ -314,6 +318,11 @@ FILETIME CAECondition::LastAckTime() const {
 FILETIME CAECondition::AcknowledgedActiveTime() const {
   Guard guard(*this);
   return ackedActiveTime_;
+}
+
+CAEAcknowledgement CAECondition::LastAcknowledgement() const {
+  Guard guard(*this);
+  return {acknowledger_, comment_, lastAckTime_, ackedActiveTime_, ackedSubcondition_, ackedMessage_};
 }
 
 FILETIME CAECondition::SubconditionLastActiveTime() const {

@@ -24,6 +24,20 @@
 
 class CAESource;
 
+// A condition's last acknowledgement as it was recorded: who, when, with
+// which comment, and the activation it applied to (its time, subcondition
+// and message). A later activation leaves it as it is, so whoever records
+// the acknowledgement afterwards records what was acknowledged. Null times
+// when the condition was never acknowledged.
+struct CAEAcknowledgement {
+  std::string acknowledgerId;
+  std::string comment;
+  FILETIME time{};
+  FILETIME activeTime{};
+  std::string subcondition;
+  std::string message;
+};
+
 class CAECondition {
  public:
   // quality: the OPC quality of the data behind the condition (192 = good).
@@ -78,6 +92,8 @@ class CAECondition {
   // write-back can tell that the acknowledgement it carries is no longer
   // the condition's latest.
   FILETIME AcknowledgedActiveTime() const;
+  // All of the last acknowledgement, taken at once.
+  CAEAcknowledgement LastAcknowledgement() const;
   FILETIME SubconditionLastActiveTime() const;
   FILETIME ConditionLastActiveTime() const;
   FILETIME ConditionLastInactiveTime() const;
@@ -134,6 +150,8 @@ class CAECondition {
   std::string comment_;
   FILETIME lastAckTime_;
   FILETIME ackedActiveTime_;
+  std::string ackedSubcondition_;
+  std::string ackedMessage_;
   FILETIME subCondLastActive_;
   FILETIME condLastActive_;
   FILETIME condLastInactive_;

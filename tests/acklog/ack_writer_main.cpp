@@ -34,13 +34,18 @@ int main(int argc, char** argv) {
   // The copy thread's notes (no remote folder here) would only be noise.
   SetDebugOutputSink([](const std::string&) {});
   CAlarmLog log;
+  CAlarmLog::VariableNames names;
+  {
+    TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+    names = CAlarmLog::CopyVariableNames(*source.Get());
+  }
   for (long i = 0; count == 0 || i < count; ++i) {
     std::string id = tag + "-" + std::to_string(i);
     FILETIME now = GetSystemTimeAsFileTime();
     condition->Activate("Hi", "LIC100 high", TRUE, &now);
     condition->Acknowledge("writer", id + std::string(padding > id.size() ? padding - id.size() : 0, ' '), &now);
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
-    if (!log.LogAcknowledgement(*condition, *source.Get(), "Success")) return 1;
+    if (!log.LogAcknowledgement(*condition, *source.Get(), "Success", names)) return 1;
     std::printf("%s\n", id.c_str());
     std::fflush(stdout);
   }

@@ -73,8 +73,14 @@ class AlarmLogTest : public ::testing::Test {
     return Alarm(new CDerivedSource("Plant/Unit1/N1_LIC100.A", kAlarmLevel, 0, 0, &variable_));
   }
   bool Log(CAlarmLog& log, Alarm& alarm, const std::string& comment, const std::string& result = "Success") {
+    CAECondition& condition = alarm.Acknowledged(comment);
+    CAlarmLog::VariableNames names;
+    {
+      TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+      names = CAlarmLog::CopyVariableNames(alarm.Source());
+    }
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
-    return log.LogAcknowledgement(alarm.Acknowledged(comment), alarm.Source(), result);
+    return log.LogAcknowledgement(condition, alarm.Source(), result, names);
   }
   std::string Cache(int n) { return local_ + "/AESERVLOG_CACHE_" + std::to_string(n) + ".xml"; }
   std::string RemoteDaily(const std::string& date) { return remote_ + "/AESERVLOG_" + date + ".xml"; }
@@ -110,7 +116,7 @@ TEST_F(AlarmLogTest, NothingWrittenWithoutAckOrWhileDisabled) {
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
     FILETIME active = Utc(1, 12);
     alarm.Condition().Activate("Hi", "LIC100 high", TRUE, &active);
-    EXPECT_FALSE(log.LogAcknowledgement(alarm.Condition(), alarm.Source(), "Success"));
+    EXPECT_FALSE(log.LogAcknowledgement(alarm.Condition(), alarm.Source(), "Success", {}));
   }
   SetLoggingEnabled(false);
   EXPECT_FALSE(Log(log, alarm, "c"));

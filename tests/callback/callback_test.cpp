@@ -1,6 +1,7 @@
 // The server callback on its own: client counting and the shutdown with the
 // last client, the acknowledgement road without an OPC DA connection,
 // attribute values and TranslateToItemIDs, called as the toolkit calls them.
+#include <atomic>
 #include <future>
 #include <memory>
 #include <thread>
@@ -241,6 +242,55 @@ TEST_F(CallbackTest, AnAcknowledgementWhileNotConnectedIsLoggedWithThatOutcome) 
   EXPECT_EQ(r.target, "N1");
   EXPECT_EQ(r.variable, "LIC1.AS");
   EXPECT_TRUE(LocksAreFree(source));
+}
+
+// The controller raised the alarm again between a client's acknowledgement
+// and its record: the record still tells what the client acknowledged.
+TEST_F(CallbackTest, AnAlarmRaisedAgainBeforeTheRecordKeepsWhatWasAcknowledged) {
+  UseConnectionManager();
+  CDerivedSource* source = AddLevelSource();
+  CAECondition* condition = ClientAcknowledged(source);
+  FILETIME later = kActivation;
+  later.dwLowDateTime += 10'000'000;
+  ASSERT_EQ(condition->Activate("HiHi", "LIC1 very high", TRUE, &later), S_OK);
+  ASSERT_FALSE(condition->Acked());
+  callback_.OnConditionAcknowledged(condition);
+
+  std::vector<AckRecord> records = LogRecords(logFolder_);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].subcondition, "Hi");
+  EXPECT_EQ(records[0].message, "LIC1 high");
+  EXPECT_EQ(records[0].operatorName, "operator1");
+  EXPECT_EQ(records[0].comment, "tank checked");
+}
+
+// The binding thread's import rewrites the variable's names under
+// g_ConfigMutex alone while acknowledgements are recorded: each record
+// holds one whole set of names (the race itself shows under tsan).
+TEST_F(CallbackTest, RecordsTakeTheNamesWhileTheImportRewritesThem) {
+  UseConnectionManager();
+  CDerivedSource* source = AddLevelSource();
+  CAECondition* condition = ClientAcknowledged(source);
+  const std::string areas[2] = {"Plant/Tanks", std::string(200, 'x') + "/Farm"};
+  std::atomic<bool> done{false};
+  std::thread import([&] {
+    for (int i = 0; !done; ++i) {
+      TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+      variable_.area = areas[i % 2];
+      variable_.itemName = i % 2 ? "LIC1.AS" : std::string(100, 'y') + ".AS";
+    }
+  });
+  constexpr int kRecords = 40;
+  for (int i = 0; i < kRecords; ++i) callback_.OnConditionAcknowledged(condition);
+  done = true;
+  import.join();
+
+  std::vector<AckRecord> records = LogRecords(logFolder_);
+  ASSERT_EQ(records.size(), size_t(kRecords));
+  for (const AckRecord& r : records) {
+    EXPECT_TRUE(r.area == areas[0] || r.area == areas[1]) << r.area;
+    EXPECT_TRUE(r.variable == "LIC1.AS" || r.variable == std::string(100, 'y') + ".AS") << r.variable;
+  }
 }
 
 TEST_F(CallbackTest, TheServersOwnAcknowledgementIsNeitherWrittenNorLogged) {

@@ -189,9 +189,13 @@ TEST_F(AlarmRoadTest, AnAlarmRaisedAgainBeforeTheWriteBackIsNotAcknowledgedForTh
   ASSERT_EQ(Acknowledge(hihi, "operator"), S_OK);
   EXPECT_TRUE(FcWrites().empty());
   EXPECT_EQ(LevelWord() & 0x80, 0u);  // the controller still waits for an acknowledgement
-  // The log records acknowledged conditions only, and this one awaits a new
-  // acknowledgement.
-  EXPECT_TRUE(LogRecords().empty());
+  // The record tells what the operator acknowledged, and that it did not
+  // reach the controller.
+  std::vector<AckRecord> records = LogRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].subcondition, "HiHi");
+  EXPECT_EQ(records[0].operatorName, "operator");
+  EXPECT_EQ(records[0].result.rfind("Error: Existing activation time (", 0), 0u) << records[0].result;
 }
 
 TEST_F(AlarmRoadTest, TheServerGoesAndComesBack) {
