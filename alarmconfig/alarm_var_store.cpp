@@ -139,7 +139,10 @@ bool CAlarmVarStore::FillConditionEntry(AlarmVar& variable, AlarmConditionEntry&
     kind = kAlarmLevel;
   } else if (suffix == ".AS" && variable.blockType == "O0D") {
     kind = kAlarmBit;
-  } else if (suffix == ".RS") {
+  } else if (suffix == ".RS" && variable.blockType == "O0C") {
+    // A digital block has no rate-of-change alarm: its ".RS" member has no
+    // event times and its state word is read from ".AS", so a source for
+    // it could never be driven.
     kind = kAlarmRateOfChange;
   } else {
     return false;

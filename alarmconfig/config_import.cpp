@@ -263,7 +263,10 @@ void CConfigImport::ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rat
   std::string data;
   area.GetAttribute("Data", data);
   std::string normalized = NormalizeAreaPath(std::move(data));
-  if (normalized != variable.area && (variable.blockType == "O0C" || variable.blockType == "O0D")) {
+  // A digital block's ".RS" member has no source of its own (see the alarm
+  // entries); its ".AS" member withdraws the block's bit alarm itself.
+  bool hasSource = variable.blockType == "O0C" || (variable.blockType == "O0D" && !rateOfChange);
+  if (normalized != variable.area && hasSource) {
     AlarmKind kind = variable.blockType == "O0D" ? kAlarmBit : rateOfChange ? kAlarmRateOfChange : kAlarmLevel;
     WithdrawAreaSource(SourceBaseName(variable), variable.area, kind);
   }

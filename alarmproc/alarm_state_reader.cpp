@@ -17,7 +17,8 @@ bool KindOf(const AlarmVar& variable, AlarmKind& kind) {
     kind = variable.KindSuffix() == ".RS" ? kAlarmRateOfChange : kAlarmLevel;
     return true;
   }
-  if (variable.blockType.find("O0D") != std::string::npos) {
+  // A digital block's alarm is its ".AS" word; its ".RS" member drives nothing.
+  if (variable.blockType.find("O0D") != std::string::npos && variable.KindSuffix() != ".RS") {
     kind = kAlarmBit;
     return true;
   }
@@ -71,8 +72,18 @@ void ReplaceFirst(std::string& text, const std::string& token, const std::string
 }  // namespace
 
 CAlarmStateReader::CAlarmStateReader(IOPCSyncIO* syncIO, CAlarmVarStore& variables, DWORD retrySleepMs,
-                                     Pause pause)
-    : syncIO_(syncIO), variables_(variables), retrySleepMs_(retrySleepMs), pause_(std::move(pause)) {
+                                     Pause pause, Unlocked unlocked)
+    : syncIO_(syncIO),
+      variables_(variables),
+      retrySleepMs_(retrySleepMs),
+      pause_(std::move(pause)),
+      unlocked_(std::move(unlocked)) {
+  if (!unlocked_) {
+    unlocked_ = [](const std::function<void()>& call) {
+      call();
+      return true;
+    };
+  }
   if (!pause_) {
     pause_ = [](DWORD ms) {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -106,6 +117,8 @@ int CAlarmStateReader::ReadAlarmEvent(AlarmVar& variable, AlarmEvent& event, boo
   StateArrayRead read;
   for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
     read = ReadStateArray(variable, dump != nullptr);
+    if (read.abandoned) return kReadAbandoned;
+    if (read.stale) return kReadStale;
     if (!read.retry) break;
     if (dump) dump->Write(read.diagnostic);
     if (attempt < kReadAttempts && !pause_(retrySleepMs_)) return kReadAbandoned;
@@ -148,7 +161,20 @@ CAlarmStateReader::StateArrayRead CAlarmStateReader::ReadStateArray(AlarmVar& va
 
   COpcTaskArray<OPCITEMSTATE> states(count);
   COpcTaskArray<HRESULT> errors(count);
-  if (Read(count, handles, states, errors) != S_OK) return read;
+  HRESULT hr = E_FAIL;
+  if (!unlocked_([&] { hr = Read(count, handles, states, errors); })) {
+    read.abandoned = true;
+    return read;
+  }
+  // The lock may have gone: the items must still be those that were read.
+  for (DWORD i = 0; i < count; ++i) {
+    AlarmVar* now = Usable(i == 0 ? stateWord : ElementName(stateWord, static_cast<int>(i)));
+    if (now != items[i] || now->serverHandle != handles[i]) {
+      read.stale = true;
+      return read;
+    }
+  }
+  if (hr != S_OK) return read;
 
   // An alarm that came and went between two reads leaves the state word
   // normal but its event times changed.

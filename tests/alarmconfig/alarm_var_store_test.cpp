@@ -83,6 +83,7 @@ TEST(AlarmVarStore, KindsAndPriorityCodesCopiedFromTheBlocksLp) {
   AlarmVar& dlp = Add(store, "N", "D.LP", "O0D");
   dlp.priorityCodes[0] = 4;
   AlarmVar& bit = Add(store, "N", "D.AS", "O0D");
+  Add(store, "N", "D.RS", "O0D");  // a digital block has no rate-of-change alarm
   AlarmVar& orphan = Add(store, "N", "X.AS");
   orphan.priorityCodes[0] = 7;
   AlarmVar& other = Add(store, "M", "A.AS");

@@ -157,8 +157,8 @@ TEST_F(ConfigImport, ElementsOnlyForStateWordsOfTheirBlockType) {
   EXPECT_NE(Var("N.D.ST"), nullptr);
   EXPECT_EQ(Var("N.D.PV"), nullptr);  // not an alarm block member
   EXPECT_EQ(store_.itemMap.size(), 7u);
-  // A ".RS" member is a rate-of-change alarm whatever its block.
-  EXPECT_EQ(SourceNames(), (std::set<std::string>{"N_D.Bit", "N_D.ROC"}));
+  // A digital block's ".RS" member is no alarm of its own.
+  EXPECT_EQ(SourceNames(), (std::set<std::string>{"N_D.Bit"}));
 }
 
 // The structure's Area and Message first; the embedded block's only when the
