@@ -1,6 +1,7 @@
 #include "alarmconfig/alarm_sources.h"
 
 #include <span>
+#include <vector>
 
 #include "alarmconfig/alarm_entry_supply.h"
 #include "alarmconfig/derived_source.h"
@@ -85,6 +86,22 @@ void WithdrawSource(CAESource& source) {
   g_SourceCache.RemoveSource(name);
 }
 
+// The server's sources of an earlier connection whose blocks the fresh
+// import no longer has (removed, or moved to another area, while the
+// server was away) leave as a binding tick's withdrawal would take them.
+void WithdrawSourcesNotIn(const std::unordered_set<std::string>& built) {
+  TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+  TrackedCacheGuard cache(g_CacheLock, AE_SITE);
+  std::vector<std::string> orphans;
+  for (int s = 0, sources = g_SourceCache.NumberOfSources(); s < sources; ++s) {
+    CAESource* source = g_SourceCache.GetSourceAt(s);
+    if (dynamic_cast<CDerivedSource*>(source) && !built.count(source->Name())) orphans.push_back(source->Name());
+  }
+  for (const std::string& name : orphans) {
+    if (CAESource* source = g_SourceCache.GetSource(name)) WithdrawSource(*source);
+  }
+}
+
 }  // namespace
 
 DWORD SeverityFromPriority(DWORD priorityCode) {
@@ -103,6 +120,7 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
   AlarmConditionEntries entries;
   if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSupplyFailed;
   if (entries.empty() || !entries.front()) return kNoEntries;
+  std::unordered_set<std::string> built;
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);
@@ -123,8 +141,10 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
         condition->Quality(kGoodQuality);
       }
     }
+    built.insert(std::move(name));
     entry.reset();
   }
+  WithdrawSourcesNotIn(built);
   return 0;
 }
 

@@ -33,8 +33,9 @@ DWORD SeverityFromPriority(DWORD priorityCode);
 // After a fresh connection: a source for every alarm entry of the
 // connection; one that exists already is re-pointed to the entry's variable,
 // takes its third header value, and has each condition deactivated (no
-// message, no time) and set to good quality (192). `serverName` is handed to
-// the supply.
+// message, no time) and set to good quality (192). A server's source
+// (CDerivedSource) that no entry names any more is withdrawn (below).
+// `serverName` is handed to the supply.
 int32_t BuildSourcesForVariable(const std::string& serverName);
 
 // After the import has read node `nodeName`: a source for every entry of the

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cstring>
 #include <thread>
 
@@ -233,6 +235,36 @@ TEST_F(AlarmSources, ASecondBuildResetsTheSourcesItFinds) {
   auto* derived = static_cast<CDerivedSource*>(source.Get());
   EXPECT_EQ(derived->Variable(), &second);
   EXPECT_EQ(derived->HeaderValue3(), 5u);
+}
+
+// Blocks removed or moved to another area while the server was away: the
+// fresh connection's build withdraws their old sources (acknowledged,
+// returned to normal, out of the cache); another class's source stays.
+TEST_F(AlarmSources, AFreshBuildWithdrawsTheSourcesItsEntriesNoLongerName) {
+  AlarmVar kept = Variable("N", "K.AS");
+  AlarmVar removed = Variable("N", "R.AS");
+  AlarmVar moved = Variable("N", "M.AS", "Old");
+  Add(kept, kAlarmLevel);
+  Add(removed, kAlarmLevel);
+  AlarmConditionEntry* movedEntry = Add(moved, kAlarmLevel);
+  ASSERT_EQ(BuildSourcesForVariable("S"), 0);
+  CAESourcePtr gone = g_SourceCache.FindSource("N_R.A");
+  ASSERT_TRUE(gone);
+  CAECondition* alarm = gone->GetCondition("Level");
+  ASSERT_EQ(alarm->Activate("Hi", "high", TRUE, nullptr), S_OK);
+  auto* foreign = new CAESource("Foreign.Source", 0);
+  ASSERT_NE(g_SourceCache.AddSource(foreign), 0);
+
+  supply_.list.erase(supply_.list.begin() + 1);
+  moved.area = "New";
+  movedEntry->sourceName = SourceBaseName(moved);
+  ASSERT_EQ(BuildSourcesForVariable("S"), 0);
+  std::set<std::string> names;
+  for (int i = 0; i < g_SourceCache.NumberOfSources(); ++i) names.insert(g_SourceCache.GetSourceAt(i)->Name());
+  EXPECT_EQ(names, (std::set<std::string>{"N_K.A", "New/N_M.A", "Foreign.Source"}));
+  EXPECT_FALSE(alarm->Active());
+  EXPECT_TRUE(alarm->Acked());
+  EXPECT_EQ(static_cast<CDerivedSource*>(gone.Get())->Variable(), nullptr);
 }
 
 TEST_F(AlarmSources, NodeBuildCreatesSeenAndWithdrawsUnseenOfItsNodeOnly) {
