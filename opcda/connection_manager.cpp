@@ -263,6 +263,12 @@ void ConnectionManager::BindingTick() {
   bindingState = kBindingRunning;
   bindingDoneEvent.Reset();
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  // Disconnect (or the destructor) may have run since the loop looked: a
+  // tick must not build a connection that nobody wants any more.
+  if (connectionState != kConnected) {
+    bindingState = kBindingIdle;
+    return;
+  }
   std::string serverName;
   DWORD updateRateMs = 0;
   ReadSettings(serverName, updateRateMs);

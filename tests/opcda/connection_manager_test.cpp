@@ -212,6 +212,27 @@ TEST_F(ConnectionManagerTest, BindingTicksBringNewBlocks) {
   manager.SetProcessorStarter({});
 }
 
+// A binding tick already under way when Disconnect ran (it looked at the
+// state, then waited for the lock) builds nothing: no live connection
+// behind "Not Connected".
+TEST_F(ConnectionManagerTest, ATickOvertakenByDisconnectBuildsNothing) {
+  ASSERT_TRUE(ConnectionManager::WriteSettings("Brixham.RaltoOPC", 1000));
+  ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, kItem0, "AlarnEventBindingRate", 20), ERROR_SUCCESS);
+  ConnectionManager manager;
+  ASSERT_EQ(ConnectAndWait(manager), ConnectionManager::kConnected);
+  {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    ASSERT_TRUE(Eventually([&] { return manager.bindingState == ConnectionManager::kBindingRunning; }));
+    manager.Disconnect();
+  }
+  manager.bindingStopEvent.Set();
+  ASSERT_TRUE(manager.bindingDoneEvent.Wait(20'000));
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  EXPECT_EQ(manager.client, nullptr);
+  EXPECT_EQ(manager.connectionState, ConnectionManager::kNotConnected);
+  EXPECT_EQ(manager.bindingState, ConnectionManager::kBindingIdle);
+}
+
 TEST_F(ConnectionManagerTest, AcknowledgementsWrittenBack) {
   ASSERT_EQ(ConnectAndWait(manager_), ConnectionManager::kConnected);
   CAECondition* level = Activated(kLevel, "Level", "HiHi", Uint64ToFileTime(133'618'824'000'000'000), 0x21);
