@@ -149,9 +149,6 @@ void CAlarmProcessor::RunPass(Worker& w) {
 
   std::vector<AlarmVar*> list;
   alarmRequests.TakeAll(&list);
-  ComPtr<IOPCSyncIO> syncIO;
-  if (g_pGlobalInterfaceTable)
-    g_pGlobalInterfaceTable->GetInterfaceFromGlobal(w.cookie, IID_IOPCSyncIO, syncIO.PutVoid());
 
   size_t emptySources = 0;
   for (AlarmVar* variable : list) {
@@ -160,18 +157,39 @@ void CAlarmProcessor::RunPass(Worker& w) {
     config.emplace(g_ConfigMutex, AE_SITE);
     CAlarmVarStore* store = OwnerOf(variable);
     if (!store) continue;
-    // Between two attempts the lock goes, so the variable must be checked again.
-    auto pause = [&](DWORD ms) {
-      config.reset();
-      if (WaitAny({&w.stop}, ms) == WAIT_OBJECT_0 || w.stopping) return false;
+    // Per variable, under the lock: a refresh may have rebuilt the group.
+    ComPtr<IOPCSyncIO> syncIO;
+    if (g_pGlobalInterfaceTable)
+      g_pGlobalInterfaceTable->GetInterfaceFromGlobal(w.cookie, IID_IOPCSyncIO, syncIO.PutVoid());
+    // The lock goes during the server's read and between two attempts (a
+    // hung server must not hold up the rest of the program), so the
+    // variable must be checked again after either.
+    auto relock = [&] {
+      if (w.stopping) return false;
       config.emplace(g_ConfigMutex, AE_SITE);
       return OwnerOf(variable) == store;
     };
-    CAlarmStateReader reader(syncIO.Get(), *store, w.timing.retrySleepMs, pause);
+    auto pause = [&](DWORD ms) {
+      config.reset();
+      if (WaitAny({&w.stop}, ms) == WAIT_OBJECT_0) return false;
+      return relock();
+    };
+    auto unlocked = [&](const std::function<void()>& call) {
+      config.reset();
+      call();
+      return relock();
+    };
+    CAlarmStateReader reader(syncIO.Get(), *store, w.timing.retrySleepMs, pause, unlocked);
     AlarmEvent event;
     bool completed = false;
     int result = reader.ReadAlarmEvent(*variable, event, completed, dump);
     if (result == CAlarmStateReader::kReadAbandoned) continue;
+    if (result == CAlarmStateReader::kReadStale) {
+      // Read again in the next pass, through the rebuilt items.
+      alarmRequests.Add(variable);
+      alarmRequests.Signal();
+      continue;
+    }
     if (result != CAlarmStateReader::kReadOk) {
       if (dump) dump->Write(variable->nodeName + " " + variable->itemName + " , could not read value of this tag \r\n");
       continue;

@@ -8,8 +8,9 @@
 //   message      node "." block ".PI" (analog value) or ".ST" (bit status)
 //
 // Contract: every method REQUIRES g_ConfigMutex held (the variables belong
-// to the store, which is the OPC DA client's) except across the pause,
-// which the caller's Pause may use to release it. Reads go through the
+// to the store, which is the OPC DA client's) except across the pause and
+// the OPC DA read, which the caller's Pause and Unlocked may use to release
+// it (a server call that hangs must not hold up everyone else). Reads go through the
 // IOPCSyncIO given (null: every read fails with E_FAIL); the values read
 // are stored in the variables. An item is usable when the store has it and
 // it has a server handle. One thread at a time.
@@ -28,8 +29,12 @@ class CAlarmStateReader {
   // ReadAlarmEvent results.
   static constexpr int kReadOk = 0;
   static constexpr int kReadFailed = 8;
-  // The pause gave up: the variable may be gone and must not be touched.
+  // The pause or the read gave up: the variable may be gone and must not
+  // be touched.
   static constexpr int kReadAbandoned = 12;
+  // The array's items changed while the lock was let go for the read (a
+  // refresh rebuilt them): nothing was stored; read the variable again.
+  static constexpr int kReadStale = 13;
   // ReadEventTime results.
   static constexpr int kTimeOk = 0;
   static constexpr int kTimeMissing = 1;
@@ -39,6 +44,9 @@ class CAlarmStateReader {
   // the read; true promises that the store and the variable are still
   // there (and g_ConfigMutex held again).
   using Pause = std::function<bool(DWORD ms)>;
+  // Runs `call` (the OPC DA read), and may let g_ConfigMutex go meanwhile.
+  // False gives up the read; true promises as Pause does.
+  using Unlocked = std::function<bool(const std::function<void()>& call)>;
 
   // What one ReadStateArray attempt found.
   struct StateArrayRead {
@@ -48,19 +56,22 @@ class CAlarmStateReader {
     // between the previous read and this one.
     bool completed = false;
     bool retry = false;
+    bool abandoned = false;  // Unlocked gave up
+    bool stale = false;      // the items changed meanwhile
     std::string diagnostic;  // when dumping: why it asks for a retry
   };
 
-  // A null `pause` sleeps.
+  // A null `pause` sleeps; a null `unlocked` calls with the lock held.
   CAlarmStateReader(IOPCSyncIO* syncIO, CAlarmVarStore& variables, DWORD retrySleepMs = 200,
-                    Pause pause = {});
+                    Pause pause = {}, Unlocked unlocked = {});
 
   // Fills `event` for an ".AS"/".RS" variable (any other is left empty,
   // result 0): up to 4 attempts of ReadStateArray while they ask for a
   // retry (their diagnostics to `dump`, a pause between two), the state,
   // acknowledged bit and flags decoded, the base name, the message and the
   // activation time. kReadOk; kReadFailed when the array or the activation
-  // time cannot be read; kReadAbandoned when the pause gave up.
+  // time cannot be read; kReadAbandoned when the pause or the read gave
+  // up; kReadStale when the items changed during the read.
   int ReadAlarmEvent(AlarmVar& variable, AlarmEvent& event, bool& completed, CAlarmDumpFile* dump);
   // One coherent read of the state word and its usable elements [1]..[4]
   // (stopping at the first unusable one), stored in the variables. An
@@ -91,4 +102,5 @@ class CAlarmStateReader {
   CAlarmVarStore& variables_;
   DWORD retrySleepMs_;
   Pause pause_;
+  Unlocked unlocked_;
 };

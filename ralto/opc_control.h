@@ -109,7 +109,13 @@ class IRaltoOpcControl : public IUnknown {
   virtual HRESULT FailCall(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times) = 0;
   // QueryInterface for `iid` answers E_NOINTERFACE on every object.
   virtual HRESULT HideInterface(const IID& iid) = 0;
-  // Ends FailCall, HideInterface and RejectItem.
+  // `call` hangs from now on: it blocks its caller, holding no server lock,
+  // until ClearFailures, then answers as it would have. E_INVALIDARG for
+  // an unknown call.
+  virtual HRESULT HangCall(RaltoOpcCall call) = 0;
+  // How many callers are blocked in hanging calls now. E_POINTER for null.
+  virtual HRESULT GetHungCallers(DWORD* count) = 0;
+  // Ends FailCall, HideInterface, HangCall and RejectItem.
   virtual HRESULT ClearFailures() = 0;
 
   // ---- Update cycle ----

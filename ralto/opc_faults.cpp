@@ -6,7 +6,12 @@ CRaltoOpcFaults& CRaltoOpcFaults::Instance() {
 }
 
 HRESULT CRaltoOpcFaults::Check(RaltoOpcCall call) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (hanging_[call]) {
+    ++hungCallers_;
+    released_.wait(lock, [&] { return !hanging_[call]; });
+    --hungCallers_;
+  }
   Failure& failure = failures_[call];
   if (failure.result == S_OK) return S_OK;
   if (failure.skip > 0) {
@@ -38,6 +43,16 @@ void CRaltoOpcFaults::Hide(const IID& iid) {
   hidden_.insert(iid);
 }
 
+void CRaltoOpcFaults::Hang(RaltoOpcCall call) {
+  std::lock_guard lock(mutex_);
+  hanging_[call] = true;
+}
+
+DWORD CRaltoOpcFaults::HungCallers() {
+  std::lock_guard lock(mutex_);
+  return hungCallers_;
+}
+
 void CRaltoOpcFaults::Reject(const std::string& itemId) {
   std::lock_guard lock(mutex_);
   rejected_.insert(itemId);
@@ -51,6 +66,8 @@ void CRaltoOpcFaults::EndRejections() {
 void CRaltoOpcFaults::Clear() {
   std::lock_guard lock(mutex_);
   for (Failure& failure : failures_) failure = Failure{};
+  for (bool& hanging : hanging_) hanging = false;
   hidden_.clear();
   rejected_.clear();
+  released_.notify_all();
 }

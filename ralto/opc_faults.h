@@ -3,11 +3,12 @@
 // every object of the library (a client creates its own server object).
 //
 // Contract: Check(call) answers the failure to return for this call (and
-// counts it), or S_OK. IsHidden(iid) tells QueryInterface to answer
+// counts it), or S_OK; for a hanging call it first blocks until Clear. IsHidden(iid) tells QueryInterface to answer
 // E_NOINTERFACE. IsRejected(itemId) holds from RejectItem until
 // EndRejections (a browse or a reload). Every member is thread-safe.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,6 +28,9 @@ class CRaltoOpcFaults {
   // REQUIRES: FAILED(result) and call < RALTO_CALL_COUNT_.
   void Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times);
   void Hide(const IID& iid);
+  // REQUIRES: call < RALTO_CALL_COUNT_.
+  void Hang(RaltoOpcCall call);
+  DWORD HungCallers();
   void Reject(const std::string& itemId);
   void EndRejections();
   void Clear();
@@ -41,7 +45,10 @@ class CRaltoOpcFaults {
   CRaltoOpcFaults() = default;
 
   std::mutex mutex_;
+  std::condition_variable released_;
   Failure failures_[RALTO_CALL_COUNT_];
+  bool hanging_[RALTO_CALL_COUNT_] = {};
+  DWORD hungCallers_ = 0;
   std::set<IID> hidden_;
   std::set<std::string, std::less<>> rejected_;
 };

@@ -319,6 +319,18 @@ HRESULT CRaltoOpcServer::HideInterface(const IID& iid) {
   return S_OK;
 }
 
+HRESULT CRaltoOpcServer::HangCall(RaltoOpcCall call) {
+  if (call < RALTO_CALL_CREATEINSTANCE || call >= RALTO_CALL_COUNT_) return E_INVALIDARG;
+  CRaltoOpcFaults::Instance().Hang(call);
+  return S_OK;
+}
+
+HRESULT CRaltoOpcServer::GetHungCallers(DWORD* count) {
+  if (!count) return E_POINTER;
+  *count = CRaltoOpcFaults::Instance().HungCallers();
+  return S_OK;
+}
+
 HRESULT CRaltoOpcServer::ClearFailures() {
   CRaltoOpcFaults::Instance().Clear();
   return S_OK;

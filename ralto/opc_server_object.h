@@ -69,6 +69,8 @@ class CRaltoOpcServer final : public IOPCServer, public IOPCBrowseServerAddressS
   HRESULT RejectItem(const std::string& itemId) override;
   HRESULT FailCall(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times) override;
   HRESULT HideInterface(const IID& iid) override;
+  HRESULT HangCall(RaltoOpcCall call) override;
+  HRESULT GetHungCallers(DWORD* count) override;
   HRESULT ClearFailures() override;
   HRESULT SetManualUpdates(BOOL on) override;
   HRESULT TickUpdates() override;

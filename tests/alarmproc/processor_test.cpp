@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "alarmconfig/tracked_mutex.h"
@@ -208,6 +209,33 @@ TEST_F(ProcessorTest, AThreadThatDoesNotEndInTimeIsLeftBehind) {
   EXPECT_TRUE(processor.TEST_WaitForAbandonedThread(20'000));
   SetResourceStringProvider(std::move(previous));
   EXPECT_TRUE(Condition("Plant/Tanks/N1_LIC1.A", "Level")->Active()) << "the pass ran to the variable's end";
+}
+
+// The OPC DA server stops answering reads: the processor waits for it with
+// g_ConfigMutex let go, so a disconnect (as at exit) goes through, and the
+// stop ends within its limit and leaves the thread behind.
+TEST_F(ProcessorTest, AHungServerReadHoldsUpNeitherTheDisconnectNorTheStop) {
+  ConnectPlant();
+  SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
+  ASSERT_EQ(control_->HangCall(RALTO_CALL_READ), S_OK);
+  ScopedDebugCapture debug;
+  CAlarmProcessor& processor = Processor(50);
+  processor.StartProcessor(client().syncIOCookie);
+  Queue({"N1.LIC1.AS"});
+  DWORD hung = 0;
+  ASSERT_TRUE(Eventually([&] { return SUCCEEDED(control_->GetHungCallers(&hung)) && hung == 1; }));
+
+  auto disconnected = std::async(std::launch::async, [&] { manager_.Disconnect(); });
+  bool done = disconnected.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!done) control_->ClearFailures();
+  ASSERT_TRUE(done) << "the disconnect waited for the hung read";
+  EXPECT_EQ(manager_.client, nullptr);
+
+  processor.StopProcessor();
+  EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Terminating AlarmProcessor"});
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  EXPECT_TRUE(processor.TEST_WaitForAbandonedThread(20'000));
+  EXPECT_FALSE(Condition("Plant/Tanks/N1_LIC1.A", "Level")->Active()) << "nothing read, nothing applied";
 }
 
 TEST_F(ProcessorTest, AVariableThatLeftWhileQueuedIsSkipped) {

@@ -240,6 +240,36 @@ TEST_F(StateReaderTest, APauseThatGivesUpAbandonsTheRead) {
             CAlarmStateReader::kReadAbandoned);
 }
 
+// The lock goes during the server's read: a reader that comes back to find
+// the items gone or rebuilt (new server handles) stores nothing and asks
+// for the variable to be read again; one told to give up abandons it.
+TEST_F(StateReaderTest, ItemsThatChangedDuringTheReadMakeItStale) {
+  SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  AlarmVar& element = Variable("N1.LIC1.AS[2]");
+  OPCHANDLE handle = element.serverHandle;
+  VARIANT held = Variable("N1.LIC1.AS").value;
+  AlarmEvent event;
+  bool completed = false;
+  CAlarmStateReader rebuilt(syncIO_.Get(), client(), 0, {}, [&](const std::function<void()>& call) {
+    call();
+    element.serverHandle = handle + 1000;
+    return true;
+  });
+  EXPECT_EQ(rebuilt.ReadAlarmEvent(Variable("N1.LIC1.AS"), event, completed, nullptr), CAlarmStateReader::kReadStale);
+  EXPECT_EQ(Variable("N1.LIC1.AS").value.vt, held.vt) << "nothing stored";
+  element.serverHandle = handle;
+
+  CAlarmStateReader givenUp(syncIO_.Get(), client(), 0, {}, [](const std::function<void()>& call) {
+    call();
+    return false;
+  });
+  EXPECT_EQ(givenUp.ReadAlarmEvent(Variable("N1.LIC1.AS"), event, completed, nullptr),
+            CAlarmStateReader::kReadAbandoned);
+  EXPECT_EQ(Read("N1.LIC1.AS", event), CAlarmStateReader::kReadOk);
+  EXPECT_EQ(event.state, 2);
+}
+
 TEST_F(StateReaderTest, MissingItemsAndFailingReads) {
   SetAlarm("N1.LIC1.AS", 4, true, PlantTime(5), PlantTime(6));
   AlarmEvent event;
