@@ -198,8 +198,9 @@ HRESULT CConfigImport::ImportMember(const BlockMember& member, const std::string
     store_.SetVariableNode(variable, nodeName);
   }
   variable.seenInImport = true;
-  variable.itemName = name;
-  variable.blockType = member.blockType;
+  // Unchanged texts are left alone: an acknowledgement may be copying them.
+  if (variable.itemName != name) variable.itemName = name;
+  if (variable.blockType != member.blockType) variable.blockType = member.blockType;
 
   std::string_view suffix = variable.KindSuffix();
   if (suffix == ".AS") {
@@ -270,7 +271,7 @@ void CConfigImport::ApplyArea(AlarmVar& variable, const CXmlNode& area, bool rat
     AlarmKind kind = variable.blockType == "O0D" ? kAlarmBit : rateOfChange ? kAlarmRateOfChange : kAlarmLevel;
     WithdrawAreaSource(SourceBaseName(variable), variable.area, kind);
   }
-  variable.area = std::move(normalized);
+  if (normalized != variable.area) variable.area = std::move(normalized);
 }
 
 bool CConfigImport::ApplyMessage(AlarmVar& variable, const CXmlNode& message, bool rateOfChange) {

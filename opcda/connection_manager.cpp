@@ -9,6 +9,7 @@
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/alarm_requests.h"
+#include "platform/debug.h"
 #include "platform/registry.h"
 #include "platform/resource_strings.h"
 #include "toolkit/condition.h"
@@ -82,16 +83,42 @@ std::string DateTimeText(const FILETIME& utc) {
 
 }  // namespace
 
-ConnectionManager::ConnectionManager() : bindingRateMs(ReadBindingRate()) { g_pAlarmEntrySupply.store(this); }
+ConnectionManager::ConnectionManager(DWORD stopLimitMs) : bindingRateMs(ReadBindingRate()), stopLimitMs_(stopLimitMs) {
+  g_pAlarmEntrySupply.store(this);
+}
 
 ConnectionManager::~ConnectionManager() {
   std::thread connect;
+  std::shared_ptr<Pass> pass;
   {
     std::lock_guard lock(threadMutex_);
     closing_ = true;
     connect = std::move(connectThread_);
+    pass = std::move(pass_);
   }
-  if (connect.joinable()) connect.join();
+  if (connect.joinable()) {
+    bool ended = pass->ended.Wait(stopLimitMs_);
+    if (!ended) {
+      // Free only while the pass is inside its client's connect (or done).
+      std::lock_guard lock(pass->mutex);
+      ended = pass->ended.Wait(0);
+      if (!ended) pass->abandoned = true;
+    }
+    if (ended) {
+      connect.join();
+    } else {
+      // Stuck in a server call, holding g_ConfigMutex: nothing here can be
+      // torn down under it. The pass keeps its client; the process is
+      // ending.
+      DebugOutput("Terminating Connect Thread\n");
+      connect.detach();
+      client.release();
+      CAlarmEntrySupply* self = this;
+      g_pAlarmEntrySupply.compare_exchange_strong(self, nullptr);
+      if (g_pConnectionManager == this) g_pConnectionManager = nullptr;
+      return;
+    }
+  }
   Disconnect();
   bindingStopEvent.Set();
   std::thread binding;
@@ -166,10 +193,12 @@ void ConnectionManager::Connect() {
   if (connectThread_.joinable()) connectThread_.join();
   connectionState = kConnecting;
   connectRunning_ = true;
-  connectThread_ = std::thread(&ConnectionManager::ConnectPass, this);
+  pass_ = std::make_shared<Pass>();
+  connectThread_ = std::thread(&ConnectionManager::ConnectPass, this, pass_);
 }
 
-void ConnectionManager::ConnectPass() {
+void ConnectionManager::ConnectPass(const std::shared_ptr<Pass>& pass) {
+  std::unique_lock passLock(pass->mutex);
   std::string serverName;
   DWORD updateRateMs = 0;
   ReadSettings(serverName, updateRateMs);
@@ -177,7 +206,16 @@ void ConnectionManager::ConnectPass() {
     TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
     client.reset();
     client = std::make_unique<C_OPC_DA_Client>();
-    HRESULT hr = client->ConnectFresh(serverName, updateRateMs);
+    C_OPC_DA_Client* fresh = client.get();
+    passLock.unlock();
+    HRESULT hr = fresh->ConnectFresh(serverName, updateRateMs);
+    passLock.lock();
+    if (pass->abandoned) {
+      // The manager is gone: only the pass's own client is left to end.
+      delete fresh;
+      pass->ended.Set();
+      return;
+    }
     StartProcessor();
     int32_t state = kNotConnected;
     if (hr == S_OK) {
@@ -200,6 +238,7 @@ void ConnectionManager::ConnectPass() {
     }
     if (state == kConnected) StartBindingThread();
   }
+  pass->ended.Set();
 }
 
 void ConnectionManager::ActivateGroup() {

@@ -18,9 +18,13 @@
 // g_ConfigMutex (recursive: callers may hold it already); `client` itself
 // may only be read or replaced under it. The states are read without a
 // lock. Connect returns at once; its thread and the binding thread are
-// never killed: the destructor waits for them (a connect pass ends on its
-// own, the binding thread at its stop event). Any thread, except that the
-// destructor must not run under g_ConfigMutex.
+// never killed. The destructor waits for a connect pass at most its stop
+// limit: a pass stuck in an OPC DA call that does not return is then left
+// behind ("Terminating Connect Thread\n" on the debugger output) with its
+// client, the lock it holds and everything it uses; it touches nothing of
+// the manager when its call returns. The binding thread ends at its stop
+// event. Any thread, except that the destructor must not run under
+// g_ConfigMutex.
 #pragma once
 
 #include <atomic>
@@ -43,10 +47,12 @@ class ConnectionManager : public CAlarmEntrySupply {
   enum : int32_t { kConnected = 0, kNotConnected = 2, kInvalidServer = 3, kConnecting = 4 };
   enum : int32_t { kBindingIdle = 2, kBindingFailed = 3, kBindingRunning = 4 };
 
-  // Reads "AlarnEventBindingRate" and becomes the process's alarm entry supply.
-  ConnectionManager();
-  // Waits for a connect pass under way, disconnects, stops the binding
-  // thread and waits for it; clears g_pConnectionManager if it is this.
+  // Reads "AlarnEventBindingRate" and becomes the process's alarm entry
+  // supply. `stopLimitMs`: the destructor's wait for a connect pass.
+  explicit ConnectionManager(DWORD stopLimitMs = 5000);
+  // Waits for a connect pass under way (at most the stop limit),
+  // disconnects, stops the binding thread and waits for it; clears
+  // g_pConnectionManager if it is this.
   virtual ~ConnectionManager();
   ConnectionManager(const ConnectionManager&) = delete;
   ConnectionManager& operator=(const ConnectionManager&) = delete;
@@ -117,7 +123,16 @@ class ConnectionManager : public CAlarmEntrySupply {
   const DWORD bindingRateMs;
 
  private:
-  void ConnectPass();
+  // What a connect pass shares with the manager. The pass holds `mutex`
+  // except while its client connects (the OPC DA calls that may hang), so
+  // the destructor can leave it behind only there.
+  struct Pass {
+    std::mutex mutex;
+    bool abandoned = false;  // guarded by mutex
+    Event ended{Event::kManualReset};
+  };
+
+  void ConnectPass(const std::shared_ptr<Pass>& pass);
   void BindingLoop();
   void BindingTick();
   // REQUIRES (all four): g_ConfigMutex held.
@@ -129,7 +144,9 @@ class ConnectionManager : public CAlarmEntrySupply {
 
   std::function<bool(DWORD)> starter_;  // guarded by g_ConfigMutex
   std::mutex threadMutex_;              // guards the threads and flags below
+  const DWORD stopLimitMs_;
   std::thread connectThread_;
+  std::shared_ptr<Pass> pass_;
   std::thread bindingThread_;
   bool connectRunning_ = false;
   bool bindingRunning_ = false;

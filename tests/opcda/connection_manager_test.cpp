@@ -7,11 +7,14 @@
 #include <functional>
 #include <thread>
 
+#include <future>
+
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opc_client_fixture.h"
 #include "opcda/alarm_requests.h"
 #include "platform/registry.h"
+#include "support/debug_capture.h"
 #include "toolkit/condition.h"
 #include "toolkit/source_cache.h"
 
@@ -304,6 +307,31 @@ TEST_F(ConnectionManagerTest, DestroyedWhileConnecting) {
   EXPECT_EQ(g_pConnectionManager, nullptr);
   EXPECT_EQ(g_SourceCache.GetSource(kLevel) ? g_SourceCache.GetSource(kLevel)->GetCondition("Level")->Quality() : 0,
             0);
+}
+
+// Exit with a connect pass stuck in a server call that does not return:
+// the destructor ends within its limit and leaves the pass behind with its
+// client; when the call returns the pass ends alone and lets the lock go.
+TEST_F(ConnectionManagerTest, DestroyedWhileAConnectHangsEndsWithinItsLimit) {
+  ASSERT_EQ(control_->HangCall(RALTO_CALL_ADDITEMS), S_OK);
+  auto manager = std::make_unique<ConnectionManager>(50);
+  {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    g_pConnectionManager = manager.get();
+  }
+  manager->Connect();
+  DWORD hung = 0;
+  ASSERT_TRUE(Eventually([&] { return SUCCEEDED(control_->GetHungCallers(&hung)) && hung == 1; }));
+  {
+    ScopedDebugCapture debug;
+    manager.reset();
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Terminating Connect Thread"});
+  }
+  EXPECT_EQ(g_pConnectionManager, nullptr);
+
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  auto locked = std::async(std::launch::async, [] { TrackedMutexGuard guard(g_ConfigMutex, AE_SITE); });
+  EXPECT_EQ(locked.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 }  // namespace
