@@ -77,16 +77,16 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
   bool on = event.state != 0;
 
   if (on && !event.acknowledged) {
-    condition->Activate(word, event.message, TRUE, TimeOrNow(activation));
+    condition->Activate(word, event.message, true, TimeOrNow(activation));
     state.Activated(activation, event.flags);
   } else if (on) {
     // A client acknowledged the old subcondition: the new one is a new alarm.
     bool rearmed = false;
     if (condition->Active() && condition->Acked() && condition->ActiveSubcondition() != word) {
-      condition->Deactivate(event.message, FALSE, TimeOrNow(activation));
+      condition->Deactivate(event.message, false, TimeOrNow(activation));
       rearmed = true;
     }
-    if (!condition->Active()) condition->Activate(word, event.message, TRUE, TimeOrNow(activation));
+    if (!condition->Active()) condition->Activate(word, event.message, true, TimeOrNow(activation));
     state.AckInProgress(true);
     FILETIME acked;
     bool read = reader_.ReadEventTime(block, event.kind, acked, 2, 3) == CAlarmStateReader::kTimeOk;
@@ -99,7 +99,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
     condition->Acknowledge(acknowledger, std::string(), TimeOrNow(time));
     state.AckInProgress(false);
   } else {
-    BOOL ackRequired = event.acknowledged ? FALSE : TRUE;
+    BOOL ackRequired = event.acknowledged ? false : true;
     if (completed || (ackRequired && variable.initialPending)) {
       if (word.empty()) word = event.kind == kAlarmBit ? "Bit" : "Normal";
       condition->Activate(word, event.message, ackRequired, TimeOrNow(activation));

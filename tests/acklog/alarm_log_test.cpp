@@ -38,7 +38,7 @@ class Alarm {
   }
   CAECondition& Acknowledged(const std::string& comment, const FILETIME& when = Utc(1)) {
     FILETIME active = Utc(1, 12);
-    condition_->Activate("Hi", "LIC100 high", TRUE, &active);
+    condition_->Activate("Hi", "LIC100 high", true, &active);
     condition_->Acknowledge("jdoe", comment, &when);
     return *condition_;
   }
@@ -109,7 +109,7 @@ TEST_F(AlarmLogTest, NothingWrittenWithoutAckOrWhileDisabled) {
   {
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
     FILETIME active = Utc(1, 12);
-    alarm.Condition().Activate("Hi", "LIC100 high", TRUE, &active);
+    alarm.Condition().Activate("Hi", "LIC100 high", true, &active);
     EXPECT_FALSE(log.LogAcknowledgement(alarm.Condition(), alarm.Source(), "Success"));
   }
   SetLoggingEnabled(false);

@@ -165,7 +165,7 @@ TEST_F(ProcessorTest, EveryMinuteItAsksTheManagerToConnect) {
 TEST_F(ProcessorTest, AStopRequestEndsAPassBetweenTwoReads) {
   ConnectPlant();
   // Arrays that stay incoherent: each variable waits between its attempts.
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   ASSERT_EQ(control_->SetProcessValue("N1.LIC1", 95), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
