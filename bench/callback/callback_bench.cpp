@@ -365,7 +365,7 @@ class Bench {
   const Options options_;
   const std::string root_;
   CLumAEServerCallback callback_;
-  ManualClock clock_;
+  ae::ManualClock clock_;
   std::unique_ptr<CAlarmLog> log_;
   std::unique_ptr<CServerCore> core_;
   std::string logFolder_;

@@ -99,7 +99,7 @@ class AlarmLogTest : public ::testing::Test {
 
   std::string local_, remote_;
   AlarmVar variable_;
-  std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>(Utc(1, 20));
+  std::shared_ptr<ae::ManualClock> clock_ = std::make_shared<ae::ManualClock>(Utc(1, 20));
   ScopedDebugCapture debug_;
 };
 
@@ -299,7 +299,7 @@ TEST_F(AlarmLogTest, NonAsciiCommentsSurviveManyAppendAndCopyCycles) {
 
 // A clock that blocks the pass asking it for today's date until released:
 // a pass stuck as on a hung network folder.
-class BlockingClock final : public Clock {
+class BlockingClock final : public ae::Clock {
  public:
   FILETIME NowUtc() const override {
     std::unique_lock lock(mutex_);

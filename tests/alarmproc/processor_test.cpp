@@ -58,7 +58,7 @@ class ProcessorTest : public AlarmProcTest {
     alarmRequests.Signal();
   }
 
-  ManualClock clock_;
+  ae::ManualClock clock_;
   std::unique_ptr<CAlarmProcessor> processor_;
 };
 
@@ -186,8 +186,8 @@ TEST_F(ProcessorTest, AStopRequestEndsAPassBetweenTwoReads) {
 TEST_F(ProcessorTest, AThreadThatDoesNotEndInTimeIsLeftBehind) {
   ConnectPlant();
   // The processor's next text blocks until released.
-  Event entered(Event::kManualReset);
-  Event release(Event::kManualReset);
+  ae::Event entered(ae::Event::kManualReset);
+  ae::Event release(ae::Event::kManualReset);
   ResourceStringProvider previous = SetResourceStringProvider([&](uint32_t) {
     entered.Set();
     release.Wait();
