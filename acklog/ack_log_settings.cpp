@@ -73,7 +73,7 @@ LONG WriteNumber(const char* name, DWORD value) {
   return WriteValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
-CDateTime ReadDate(const char* name, const Clock& clock) {
+CDateTime ReadDate(const char* name, const ae::Clock& clock) {
   CDateTime date = CDateTime::FromFileTime(clock.NowUtc()).DatePart();
   std::string text = ReadText(name);
   if (!text.empty()) ParseDateTime(text, kDateFormat, date);
@@ -111,9 +111,9 @@ LONG SetFilterDisplayArea(DWORD mode) { return WriteNumber(kDisplayArea, mode); 
 std::string GetFilterCustomPath() { return ReadText(kCustomPath); }
 LONG SetFilterCustomPath(const std::string& path) { return WriteText(kCustomPath, path); }
 
-CDateTime GetFilterFromDate(const Clock& clock) { return ReadDate(kFromDate, clock); }
+CDateTime GetFilterFromDate(const ae::Clock& clock) { return ReadDate(kFromDate, clock); }
 void SetFilterFromDate(const CDateTime& date) { WriteText(kFromDate, date.Format(false)); }
-CDateTime GetFilterToDate(const Clock& clock) { return ReadDate(kToDate, clock); }
+CDateTime GetFilterToDate(const ae::Clock& clock) { return ReadDate(kToDate, clock); }
 void SetFilterToDate(const CDateTime& date) { WriteText(kToDate, date.Format(false)); }
 
 void GetFilterCustomAreas(std::set<std::string>& areas) {

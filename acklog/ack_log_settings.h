@@ -55,9 +55,9 @@ LONG SetFilterCustomPath(const std::string& path);
 
 // "Filter From Date", "Filter To Date": dates only. Default: today's date
 // in UTC by `clock`. The setters store the date part ("" for a null date).
-CDateTime GetFilterFromDate(const Clock& clock = Clock::System());
+CDateTime GetFilterFromDate(const ae::Clock& clock = ae::Clock::System());
 void SetFilterFromDate(const CDateTime& date);
-CDateTime GetFilterToDate(const Clock& clock = Clock::System());
+CDateTime GetFilterToDate(const ae::Clock& clock = ae::Clock::System());
 void SetFilterToDate(const CDateTime& date);
 
 // "Filter Custom Areas": adds the stored areas to `areas` (default: none).

@@ -37,7 +37,7 @@ void SplitSourceName(const std::string& name, AckRecord& record) {
 // thread has to be left running at destruction.
 struct CAlarmLog::Shared {
   explicit Shared(Options o) : options(std::move(o)) {
-    if (!options.clock) options.clock = std::shared_ptr<const Clock>(&Clock::System(), [](const Clock*) {});
+    if (!options.clock) options.clock = std::shared_ptr<const ae::Clock>(&ae::Clock::System(), [](const ae::Clock*) {});
   }
 
   void AddArea(const std::string& area) {
@@ -48,9 +48,9 @@ struct CAlarmLog::Shared {
   bool CopyCacheFile(const std::string& path);
 
   Options options;
-  Event stop{Event::kManualReset};
-  Event work{Event::kAutoReset};
-  Event finished{Event::kManualReset};
+  ae::Event stop{ae::Event::kManualReset};
+  ae::Event work{ae::Event::kAutoReset};
+  ae::Event finished{ae::Event::kManualReset};
   TrackedMutex mutex;
   std::set<std::string> knownAreas;
 };
@@ -152,7 +152,7 @@ void CAlarmLog::LoadRecords(const std::string& directory, const CDateTime& from,
 void CAlarmLog::CopyThread(std::shared_ptr<Shared> shared) {
   DWORD timeout = shared->options.retryMs;
   for (;;) {
-    DWORD wait = WaitAny({&shared->stop, &shared->work}, timeout);
+    DWORD wait = ae::WaitAny({&shared->stop, &shared->work}, timeout);
     if (wait == WAIT_OBJECT_0) break;
     if (wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) continue;
     shared->work.Reset();

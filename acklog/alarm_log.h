@@ -45,7 +45,7 @@ class CAlarmLog {
     DWORD stopTimeoutMs = 5000;  // destruction's wait for the copy thread
     DWORD retryMs = 60000;       // wait after a failed pass (also the first)
     // Today's date for the daily file names; null: the system clock.
-    std::shared_ptr<const Clock> clock;
+    std::shared_ptr<const ae::Clock> clock;
   };
 
   // Starts the copy thread.

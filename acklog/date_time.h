@@ -16,7 +16,8 @@
 
 class CDateTime {
  public:
-  enum Status { kNull, kValid, kInvalid };
+  // DateTimeStatus, not Status: Xlib defines Status as a macro.
+  enum DateTimeStatus { kNull, kValid, kInvalid };
 
   CDateTime() = default;  // null
 
@@ -27,7 +28,7 @@ class CDateTime {
   // stands for "never", gives null.
   static CDateTime FromFileTime(const FILETIME& time);
 
-  Status GetStatus() const { return status_; }
+  DateTimeStatus GetStatus() const { return status_; }
   bool IsValid() const { return status_ == kValid; }
 
   // False (out untouched) unless valid and representable (1601 or later).
@@ -54,7 +55,7 @@ class CDateTime {
   }
 
  private:
-  Status status_ = kNull;
+  DateTimeStatus status_ = kNull;
   int64_t seconds_ = 0;  // since 1970-01-01 00:00:00, meaningful when valid
 };
 

@@ -48,7 +48,7 @@ void AddKindCondition(CAESource& source, const AlarmConditionEntry& entry) {
     default: return;
   }
   const EventConditionRow& row = EventConditionTable()[conditionRow];
-  CAECondition condition(&source, row.name, row.categoryId, TRUE, kGoodQuality);
+  CAECondition condition(&source, row.name, row.categoryId, true, kGoodQuality);
   for (const SubconditionPick& pick : picks) {
     const EventSubconditionRow& sub = EventSubconditionTable()[pick.row];
     DWORD code = entry.variable ? entry.variable->priorityCodes[pick.priorityCode] : 0;
@@ -76,7 +76,7 @@ void WithdrawSource(CAESource& source) {
     if (acknowledger.empty()) acknowledger = LoadResourceString(kUnknownUserString);
     if (derived) derived->SetAckInProgress(true);
     condition->Acknowledge(acknowledger, std::string(), nullptr);
-    condition->Deactivate(std::string(), FALSE, nullptr);
+    condition->Deactivate(std::string(), false, nullptr);
     if (derived) derived->SetAckInProgress(false);
   }
   // Whoever still holds the source after the cache lets it go must not
@@ -137,7 +137,7 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
       }
       for (int i = 0, n = source->NumberOfConditions(); i < n; ++i) {
         CAECondition* condition = source->GetConditionAt(i);
-        condition->Deactivate(std::string(), FALSE, nullptr);
+        condition->Deactivate(std::string(), false, nullptr);
         condition->Quality(kGoodQuality);
       }
     }

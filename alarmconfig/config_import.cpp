@@ -145,10 +145,10 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
     if (document.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::None);
+      ShowMessageBox(FormatString1(kProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::NoIcon);
       return XmlParseErrorResult(document.ParseErrorCode());
     }
-    ShowMessageBox(LoadResourceString(kProducedDataNotLoaded), MessageBoxIcon::None);
+    ShowMessageBox(LoadResourceString(kProducedDataNotLoaded), MessageBoxIcon::NoIcon);
     return E_POINTER;
   }
   document.SetSelectionNamespace("QQQ", kRaltoConfigNamespace);

@@ -17,7 +17,8 @@
 #include <cstdint>
 #include <string>
 
-enum class MessageBoxIcon { None, Exclamation };
+// NoIcon, not None: X11 defines None as a macro.
+enum class MessageBoxIcon { NoIcon, Exclamation };
 
 class CMessageBoxSink {
  public:

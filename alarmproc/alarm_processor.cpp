@@ -54,20 +54,20 @@ void WritePassHeader(CAlarmDumpFile& dump) {
 }  // namespace
 
 struct CAlarmProcessor::Worker {
-  Worker(const Timing& t, Clock& c, std::string path) : timing(t), clock(c), dumpPath(std::move(path)) {}
+  Worker(const Timing& t, ae::Clock& c, std::string path) : timing(t), clock(c), dumpPath(std::move(path)) {}
 
   const Timing timing;
-  Clock& clock;
+  ae::Clock& clock;
   const std::string dumpPath;
-  Event stop{Event::kAutoReset};
+  ae::Event stop{ae::Event::kAutoReset};
   std::atomic<bool> stopping{false};
-  Event ended{Event::kManualReset};
+  ae::Event ended{ae::Event::kManualReset};
   std::atomic<DWORD> cookie{0};
 };
 
-CAlarmProcessor::CAlarmProcessor() : CAlarmProcessor(Timing(), Clock::System()) {}
+CAlarmProcessor::CAlarmProcessor() : CAlarmProcessor(Timing(), ae::Clock::System()) {}
 
-CAlarmProcessor::CAlarmProcessor(Timing timing, Clock& clock) : timing_(timing), clock_(clock) {
+CAlarmProcessor::CAlarmProcessor(Timing timing, ae::Clock& clock) : timing_(timing), clock_(clock) {
   setenv("RaltoOpcDaCoherentReadEnabled", "1", 1);
   dumpPath_ = ReadDumpPath();
 }
@@ -124,7 +124,7 @@ void CAlarmProcessor::Run(const std::shared_ptr<Worker>& worker) {
   Worker& w = *worker;
   uint64_t lastCheck = w.clock.SteadyMs();
   while (!w.stopping) {
-    DWORD woke = WaitAny({&w.stop, &alarmRequests.readyEvent}, w.timing.waitMs);
+    DWORD woke = ae::WaitAny({&w.stop, &alarmRequests.readyEvent}, w.timing.waitMs);
     if (woke == WAIT_OBJECT_0 || w.stopping) break;
     if (woke == WAIT_OBJECT_0 + 1) {
       RunPass(w);
@@ -171,7 +171,7 @@ void CAlarmProcessor::RunPass(Worker& w) {
     };
     auto pause = [&](DWORD ms) {
       config.reset();
-      if (WaitAny({&w.stop}, ms) == WAIT_OBJECT_0) return false;
+      if (ae::WaitAny({&w.stop}, ms) == WAIT_OBJECT_0) return false;
       return relock();
     };
     auto unlocked = [&](const std::function<void()>& call) {

@@ -45,7 +45,7 @@ class CAlarmProcessor {
   // longer than 126 characters: no dump). `clock` times the reconnect check
   // and must outlive the processor and its thread.
   CAlarmProcessor();
-  CAlarmProcessor(Timing timing, Clock& clock);
+  CAlarmProcessor(Timing timing, ae::Clock& clock);
   // StopProcessor.
   virtual ~CAlarmProcessor();
   CAlarmProcessor(const CAlarmProcessor&) = delete;
@@ -72,7 +72,7 @@ class CAlarmProcessor {
   static void RunPass(Worker& worker);
 
   const Timing timing_;
-  Clock& clock_;
+  ae::Clock& clock_;
   std::string dumpPath_;
   std::mutex mutex_;  // guards the two below
   std::shared_ptr<Worker> worker_;

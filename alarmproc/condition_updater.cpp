@@ -91,15 +91,15 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
   bool on = event.state != 0;
 
   if (on && !event.acknowledged) {
-    state.Activated(Activate(*condition, word, event.message, TRUE, activation), event.flags);
+    state.Activated(Activate(*condition, word, event.message, true, activation), event.flags);
   } else if (on) {
     // A client acknowledged the old subcondition: the new one is a new alarm.
     bool rearmed = false;
     if (condition->Active() && condition->Acked() && condition->ActiveSubcondition() != word) {
-      condition->Deactivate(event.message, FALSE, TimeOrNow(activation));
+      condition->Deactivate(event.message, false, TimeOrNow(activation));
       rearmed = true;
     }
-    if (!condition->Active()) Activate(*condition, word, event.message, TRUE, activation);
+    if (!condition->Active()) Activate(*condition, word, event.message, true, activation);
     state.AckInProgress(true);
     FILETIME acked;
     bool read = reader_.ReadEventTime(block, event.kind, acked, 2, 3) == CAlarmStateReader::kTimeOk;
@@ -112,7 +112,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
     condition->Acknowledge(acknowledger, std::string(), TimeOrNow(time));
     state.AckInProgress(false);
   } else {
-    BOOL ackRequired = event.acknowledged ? FALSE : TRUE;
+    BOOL ackRequired = !event.acknowledged;
     if (completed || (ackRequired && variable.initialPending)) {
       if (word.empty()) word = event.kind == kAlarmBit ? "Bit" : "Normal";
       state.Activated(Activate(*condition, word, event.message, ackRequired, activation), event.flags);

@@ -113,14 +113,14 @@ void CLumAEServerCallback::OnConditionAcknowledged(CAECondition* condition) {
 
 BOOL CLumAEServerCallback::GetConditionAttributeValues(LONG, DWORD count, const DWORD* attributeIds,
                                                        CAECondition* condition, VARIANT* values) {
-  if (!condition) return TRUE;
-  if (count && (!attributeIds || !values)) return FALSE;
+  if (!condition) return true;
+  if (count && (!attributeIds || !values)) return false;
   // Another source class has no slots at all.
   auto* source = dynamic_cast<CDerivedSource*>(condition->Parent());
   for (DWORD i = 0; i < count; ++i) {
-    if (!source || !source->GetAttributeValue(attributeIds[i], values[i])) return FALSE;
+    if (!source || !source->GetAttributeValue(attributeIds[i], values[i])) return false;
   }
-  return TRUE;
+  return true;
 }
 
 HRESULT CLumAEServerCallback::TranslateToItemIDs(const std::string& source, DWORD eventCategory,

@@ -42,7 +42,7 @@ class C_Alarm_Requests {
   size_t PendingCount() const;
 
   // Waited on by the alarm processor.
-  Event readyEvent{Event::kManualReset, false};
+  ae::Event readyEvent{ae::Event::kManualReset, false};
 
  private:
   mutable std::mutex lock_;

@@ -248,7 +248,7 @@ void ConnectionManager::ActivateGroup() {
       SUCCEEDED(g_pGlobalInterfaceTable->GetInterfaceFromGlobal(client->groupStateCookie, IID_IOPCGroupStateMgt,
                                                                 groupState.PutVoid()))) {
     DWORD revisedRate = 0;
-    BOOL active = TRUE;
+    BOOL active = true;
     OPCHANDLE clientGroup = client->serverGroup;
     groupState->SetState(nullptr, &revisedRate, &active, nullptr, nullptr, nullptr, &clientGroup);
   }

@@ -115,8 +115,8 @@ class ConnectionManager : public CAlarmEntrySupply {
   // Set to end the binding thread (the server callback does when the last
   // client goes); bindingDoneEvent is reset while a tick runs and set when
   // the thread has ended.
-  Event bindingStopEvent{Event::kAutoReset};
-  Event bindingDoneEvent{Event::kManualReset, true};
+  ae::Event bindingStopEvent{ae::Event::kAutoReset};
+  ae::Event bindingDoneEvent{ae::Event::kManualReset, true};
   // The result of the last BuildSourcesForVariable after a fresh
   // connection; 1 before the first.
   std::atomic<int32_t> lastSourceBuildResult{1};
@@ -129,7 +129,7 @@ class ConnectionManager : public CAlarmEntrySupply {
   struct Pass {
     std::mutex mutex;
     bool abandoned = false;  // guarded by mutex
-    Event ended{Event::kManualReset};
+    ae::Event ended{ae::Event::kManualReset};
   };
 
   void ConnectPass(const std::shared_ptr<Pass>& pass);

@@ -90,7 +90,7 @@ C_OPC_DA_Client::~C_OPC_DA_Client() {
     ComPtr<IOPCGroupStateMgt> groupState;
     if (SUCCEEDED(FromTable(groupStateCookie, IID_IOPCGroupStateMgt, groupState))) {
       DWORD revised = 0;
-      BOOL inactive = FALSE;
+      BOOL inactive = false;
       OPCHANDLE clientGroup = serverGroup;
       groupState->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr, &clientGroup);
     }
@@ -175,7 +175,7 @@ HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& progId, DWORD updat
   bool tolerated = FAILED(hr) && IsToleratedImportFailure(hr);
   if (FAILED(hr) && !tolerated) {
     VerboseReport(hr);
-    group.server->RemoveGroup(serverGroup, FALSE);
+    group.server->RemoveGroup(serverGroup, false);
     SetServerGroup(0);
     ForgetRemovedGroup();
     return hr;
@@ -186,14 +186,14 @@ HRESULT C_OPC_DA_Client::ConnectOrRefresh(const std::string& progId, DWORD updat
   }
 
   if (FAILED(FromTable(groupStateCookie, IID_IOPCGroupStateMgt, group.groupState))) {
-    group.server->RemoveGroup(serverGroup, FALSE);
+    group.server->RemoveGroup(serverGroup, false);
     SetServerGroup(0);
     ForgetRemovedGroup();
     return E_FAIL;
   }
   // Items join an inactive group; the connection manager activates it again.
   DWORD revised = 0;
-  BOOL inactive = FALSE;
+  BOOL inactive = false;
   OPCHANDLE clientGroup = serverGroup;
   group.groupState->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr, &clientGroup);
 
@@ -224,7 +224,7 @@ HRESULT C_OPC_DA_Client::CreateGroup(const CLSID& clsid, DWORD updateRateMs, boo
   if (FAILED(hr)) return hr;
   OPCHANDLE serverHandle = 0;
   DWORD revisedRate = 0;
-  hr = group.server->AddGroup("", FALSE, updateRateMs, 0, nullptr, nullptr, kSystemDefaultLocale, &serverHandle,
+  hr = group.server->AddGroup("", false, updateRateMs, 0, nullptr, nullptr, kSystemDefaultLocale, &serverHandle,
                               &revisedRate, IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(group.itemMgt.Put()));
   if (FAILED(hr)) return hr;
   SetServerGroup(serverHandle);
@@ -241,7 +241,7 @@ HRESULT C_OPC_DA_Client::CreateGroup(const CLSID& clsid, DWORD updateRateMs, boo
   }
   if (SUCCEEDED(hr)) hr = group.connectionPoint->Advise(callback_.Get(), &adviseCookie);
   if (FAILED(hr)) {
-    group.server->RemoveGroup(serverGroup, FALSE);
+    group.server->RemoveGroup(serverGroup, false);
     SetServerGroup(0);
     return hr;
   }
@@ -290,7 +290,7 @@ HRESULT C_OPC_DA_Client::AddItem(AlarmVar& variable, OPCHANDLE clientHandle, IOP
   OPCITEMDEF definition;
   definition.szAccessPath = accessPath;
   definition.szItemID = itemId.data();
-  definition.bActive = TRUE;
+  definition.bActive = true;
   definition.hClient = clientHandle;
   definition.vtRequestedDataType = VT_EMPTY;
   COpcTaskArray<OPCITEMRESULT> results(1);
@@ -325,14 +325,14 @@ HRESULT C_OPC_DA_Client::RegisterInterfaces(const GroupInterfaces& group) {
 
 void C_OPC_DA_Client::AbandonGroup(GroupInterfaces& group) {
   if (group.connectionPoint) group.connectionPoint->Unadvise(adviseCookie);
-  if (group.server) group.server->RemoveGroup(serverGroup, FALSE);
+  if (group.server) group.server->RemoveGroup(serverGroup, false);
   SetServerGroup(0);
 }
 
 void C_OPC_DA_Client::RemoveGroupThroughTable() {
   ComPtr<IOPCServer> server;
   if (FAILED(FromTable(serverCookie, IID_IOPCServer, server))) return;
-  server->RemoveGroup(serverGroup, FALSE);
+  server->RemoveGroup(serverGroup, false);
   SetServerGroup(0);
 }
 

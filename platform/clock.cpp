@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+namespace ae {
 namespace {
 
 class SystemClock final : public Clock {
@@ -33,3 +34,5 @@ void ManualClock::Advance(uint64_t ms) {
 }
 
 void ManualClock::SetUtc(FILETIME now) { utcTicks_ = FileTimeToUint64(now); }
+
+}  // namespace ae

@@ -4,13 +4,16 @@
 // Contract: NowUtc() is the wall-clock time; SteadyMs() a monotonic count of
 // milliseconds (never goes back; its origin has no meaning). Clock::System()
 // is the real clock, living for the whole process. ManualClock moves only
-// when told. Every member is thread-safe.
+// when told. Every member is thread-safe. In namespace ae: Clock is a name
+// other libraries use too.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "platform/filetime.h"
+
+namespace ae {
 
 class Clock {
  public:
@@ -38,3 +41,5 @@ class ManualClock final : public Clock {
   std::atomic<uint64_t> utcTicks_;
   std::atomic<uint64_t> steadyMs_{0};
 };
+
+}  // namespace ae

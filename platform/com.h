@@ -22,9 +22,8 @@ using BOOL = int32_t;
 using LCID = uint32_t;
 using BYTE = uint8_t;
 using BSTR = std::string;
-
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
+// BOOL values are written true and false (1 and 0): no TRUE and FALSE
+// constants, since GLib and X11 toolkit headers define them as macros.
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

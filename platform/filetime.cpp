@@ -49,9 +49,9 @@ FILETIME GetSystemTimeAsFileTime() {
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* st) {
-  if (!fileTime || !st) return FALSE;
+  if (!fileTime || !st) return false;
   uint64_t ticks = FileTimeToUint64(*fileTime);
-  if (ticks > uint64_t(kMaxTicks)) return FALSE;
+  if (ticks > uint64_t(kMaxTicks)) return false;
   using namespace std::chrono;
   int64_t days = int64_t(ticks) / kTicksPerDay;
   int64_t rest = int64_t(ticks) % kTicksPerDay;
@@ -66,56 +66,56 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* st) {
   st->wMinute = WORD(ms / 60'000 % 60);
   st->wSecond = WORD(ms / 1000 % 60);
   st->wMilliseconds = WORD(ms % 1000);
-  return TRUE;
+  return true;
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* fileTime) {
-  if (!st || !fileTime) return FALSE;
+  if (!st || !fileTime) return false;
   using namespace std::chrono;
   year_month_day ymd{year{st->wYear}, month{st->wMonth}, day{st->wDay}};
   if (st->wYear < 1601 || st->wYear > 30827 || !ymd.ok() || st->wHour > 23 || st->wMinute > 59 ||
       st->wSecond > 59 || st->wMilliseconds > 999)
-    return FALSE;
+    return false;
   int64_t ms = ((int64_t(st->wHour) * 60 + st->wMinute) * 60 + st->wSecond) * 1000 +
                st->wMilliseconds;
   int64_t ticks = DaysSince1601(st->wYear, st->wMonth, st->wDay) * kTicksPerDay + ms * kTicksPerMs;
   *fileTime = Uint64ToFileTime(uint64_t(ticks));
-  return TRUE;
+  return true;
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
-  if (!utc || !local) return FALSE;
+  if (!utc || !local) return false;
   uint64_t ticks = FileTimeToUint64(*utc);
-  if (ticks > uint64_t(kMaxTicks)) return FALSE;
+  if (ticks > uint64_t(kMaxTicks)) return false;
   int64_t seconds, subTicks;
   TicksToUnix(ticks, seconds, subTicks);
   time_t t = time_t(seconds);
   tm parts{};
-  if (!localtime_r(&t, &parts)) return FALSE;
+  if (!localtime_r(&t, &parts)) return false;
   int64_t localTicks;
-  if (!UnixToTicks(seconds + parts.tm_gmtoff, subTicks, localTicks)) return FALSE;
+  if (!UnixToTicks(seconds + parts.tm_gmtoff, subTicks, localTicks)) return false;
   *local = Uint64ToFileTime(uint64_t(localTicks));
-  return TRUE;
+  return true;
 }
 
 BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
-  if (!local || !utc) return FALSE;
+  if (!local || !utc) return false;
   uint64_t ticks = FileTimeToUint64(*local);
-  if (ticks > uint64_t(kMaxTicks)) return FALSE;
+  if (ticks > uint64_t(kMaxTicks)) return false;
   int64_t seconds, subTicks;
   TicksToUnix(ticks, seconds, subTicks);
   // The wall-clock fields of the local time, handed to mktime as local.
   time_t wall = time_t(seconds);
   tm parts{};
-  if (!gmtime_r(&wall, &parts)) return FALSE;
+  if (!gmtime_r(&wall, &parts)) return false;
   parts.tm_isdst = -1;
   errno = 0;
   time_t t = mktime(&parts);
-  if (t == time_t(-1) && errno != 0) return FALSE;
+  if (t == time_t(-1) && errno != 0) return false;
   int64_t utcTicks;
-  if (!UnixToTicks(int64_t(t), subTicks, utcTicks)) return FALSE;
+  if (!UnixToTicks(int64_t(t), subTicks, utcTicks)) return false;
   *utc = Uint64ToFileTime(uint64_t(utcTicks));
-  return TRUE;
+  return true;
 }
 
 FILETIME TimeTToFileTime(time_t t) {

@@ -121,7 +121,7 @@ constexpr GUID CATID_OPCDAServer20{0x63D5F432, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00
 struct OPCITEMDEF {
   char* szAccessPath = nullptr;  // "" or null: the server chooses
   char* szItemID = nullptr;
-  BOOL bActive = FALSE;
+  BOOL bActive = false;
   OPCHANDLE hClient = 0;
   DWORD dwBlobSize = 0;
   BYTE* pBlob = nullptr;

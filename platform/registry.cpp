@@ -24,7 +24,7 @@ struct RegKey {
 namespace {
 
 constexpr size_t kMaxKeyNameChars = 255;
-constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE;
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_DELETE;
 
 std::mutex g_handlesMutex;
 std::unordered_set<RegKey*> g_handles;

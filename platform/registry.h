@@ -56,7 +56,9 @@ constexpr REGSAM KEY_NOTIFY = 0x0010;
 constexpr REGSAM KEY_CREATE_LINK = 0x0020;
 constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
 constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
-constexpr REGSAM DELETE = 0x00010000;
+// The standard DELETE right. DELETE itself is a macro of <arpa/nameser.h>,
+// which GLib's networking header includes.
+constexpr REGSAM KEY_DELETE = 0x00010000;
 constexpr REGSAM KEY_READ = 0x00020019;
 constexpr REGSAM KEY_WRITE = 0x00020006;
 constexpr REGSAM KEY_EXECUTE = KEY_READ;

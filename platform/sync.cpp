@@ -4,6 +4,8 @@
 #include <chrono>
 #include <condition_variable>
 
+namespace ae {
+
 // A waiter registers with each event it waits on. Whoever releases it
 // (a Set, or its own time-out) claims it under its mutex; the claim is final,
 // so an auto-reset event is handed to exactly one waiter and never lost.
@@ -106,3 +108,5 @@ DWORD WaitAny(const std::vector<Event*>& events, DWORD timeoutMs) {
 DWORD WaitAny(std::initializer_list<Event*> events, DWORD timeoutMs) {
   return WaitAny(std::vector<Event*>(events), timeoutMs);
 }
+
+}  // namespace ae

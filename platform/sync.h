@@ -6,6 +6,9 @@
 // waiting it stays signalled until one waiter takes it). Waits block on
 // condition variables, never by polling. All members are thread-safe.
 // REQUIRES: no thread waits on an Event while it is destroyed.
+//
+// Event and WaitAny live in namespace ae (generic names that other
+// libraries' headers use too); the Win32 constants stay global.
 #pragma once
 
 #include <initializer_list>
@@ -18,6 +21,8 @@ constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+namespace ae {
 
 struct EventWaiter;
 
@@ -57,3 +62,5 @@ class Event {
 // WAIT_FAILED for an empty list or a null event.
 DWORD WaitAny(const std::vector<Event*>& events, DWORD timeoutMs);
 DWORD WaitAny(std::initializer_list<Event*> events, DWORD timeoutMs);
+
+}  // namespace ae

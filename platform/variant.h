@@ -66,7 +66,8 @@ class VARIANT {
   static VARIANT R4(float v) { VARIANT r; r.vt = VT_R4; r.fltVal = v; return r; }
   static VARIANT R8(double v) { VARIANT r; r.vt = VT_R8; r.dblVal = v; return r; }
   static VARIANT Date(DATE v) { VARIANT r; r.vt = VT_DATE; r.date = v; return r; }
-  static VARIANT Bool(bool v) { VARIANT r; r.vt = VT_BOOL; r.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; return r; }
+  // Boolean, not Bool: Xlib defines Bool as a macro.
+  static VARIANT Boolean(bool v) { VARIANT r; r.vt = VT_BOOL; r.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; return r; }
   static VARIANT Bstr(std::string v) { VARIANT r; r.vt = VT_BSTR; r.bstrVal = std::move(v); return r; }
 
   void Clear() { vt = VT_EMPTY; dblVal = 0; bstrVal.clear(); }

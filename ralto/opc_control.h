@@ -24,7 +24,7 @@ constexpr IID IID_IRaltoOpcControl{0xC4E1A7B2, 0x93D5, 0x4E8F, {0xA0, 0xB6, 0x2F
 // controller publishes them in its local time); a null FILETIME is "none".
 struct RaltoAlarmSetting {
   BYTE state = 0;  // level: 0..7 (1 LoLo, 2 Lo, 3 Hi, 4 HiHi); RoC: 0..3 (1 RoCD, 2 RoCU); bit: 0..1
-  BOOL acknowledged = TRUE;
+  BOOL acknowledged = true;
   BYTE flags = 0;  // bits 8..15 of the state word
   FILETIME activation;
   FILETIME acknowledgement;

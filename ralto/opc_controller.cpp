@@ -152,7 +152,7 @@ void CRaltoController::SetAlarm(int alarm, const RaltoAlarmSetting& setting, con
                                 CRaltoAddressSpace& space, bool incoherent) {
   RaltoAlarmRecord& record = alarms_[alarm];
   record.state = setting.state;
-  record.acknowledged = setting.acknowledged != FALSE;
+  record.acknowledged = setting.acknowledged != false;
   record.flags = setting.flags;
   record.activation = ControllerTimeFromUtc(setting.activation);
   record.acknowledgement = ControllerTimeFromUtc(setting.acknowledgement);

@@ -152,7 +152,7 @@ HRESULT CRaltoOpcGroup::ValidateOrAdd(RaltoOpcCall call, bool add, DWORD count, 
       }
       if (!add) continue;
       items_.push_back(GroupItem{index, defs[i].hClient, defs[i].vtRequestedDataType,
-                                 defs[i].bActive != FALSE, true, 0});
+                                 defs[i].bActive != false, true, 0});
       results[i].hServer = static_cast<OPCHANDLE>(items_.size());
     }
   }
@@ -197,7 +197,7 @@ HRESULT CRaltoOpcGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT*
 
 HRESULT CRaltoOpcGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
                                        HRESULT** ppErrors) {
-  bool active = bActive != FALSE;
+  bool active = bActive != false;
   return ForHandles(RALTO_CALL_SETACTIVESTATE, dwCount, phServer, ppErrors,
                     [active](DWORD, GroupItem& item) {
                       // An item that becomes active reports its current value.
@@ -260,7 +260,7 @@ HRESULT CRaltoOpcGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, char** ppNam
   char* name = CoTaskMemStrDup(state_.name);
   if (!name) return E_OUTOFMEMORY;
   *pUpdateRate = state_.updateRateMs;
-  *pActive = state_.active ? TRUE : FALSE;
+  *pActive = state_.active ? true : false;
   *ppName = name;
   *pTimeBias = state_.timeBias;
   *pPercentDeadband = state_.percentDeadband;
@@ -283,7 +283,7 @@ HRESULT CRaltoOpcGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpd
     if (state_.updateRateMs != *pRequestedUpdateRate) result = OPC_S_UNSUPPORTEDRATE;
   }
   if (pActive) {
-    bool active = *pActive != FALSE;
+    bool active = *pActive != false;
     // A group that becomes active reports the current value of every active item.
     if (active && !state_.active) {
       for (GroupItem& item : items_) item.sentSeq = 0;

@@ -25,7 +25,7 @@ CRaltoPlant::CRaltoPlant() {
       ERROR_SUCCESS) {
     randomRate_ = rate;
   }
-  lastStepMs_ = Clock::System().SteadyMs();
+  lastStepMs_ = ae::Clock::System().SteadyMs();
   thread_ = std::thread([this] { ThreadMain(); });
 }
 
@@ -132,9 +132,9 @@ uint32_t CRaltoPlant::ControllerOf(const std::string& blockId) {
   return it->second;
 }
 
-const Clock& CRaltoPlant::CurrentClock() const {
+const ae::Clock& CRaltoPlant::CurrentClock() const {
   if (manualClock_) return *manualClock_;
-  return Clock::System();
+  return ae::Clock::System();
 }
 
 HRESULT CRaltoPlant::Write(uint32_t index, const VARIANT& value) {
@@ -196,7 +196,7 @@ HRESULT CRaltoPlant::SetProcessValue(const std::string& blockId, double value) {
 
 HRESULT CRaltoPlant::UseManualClock(FILETIME startUtc) {
   std::lock_guard lock(mutex_);
-  manualClock_ = std::make_unique<ManualClock>(startUtc);
+  manualClock_ = std::make_unique<ae::ManualClock>(startUtc);
   return S_OK;
 }
 
@@ -282,14 +282,14 @@ void CRaltoPlant::ThreadMain() {
   while (!stop_) {
     if (manualClock_ || !HasWork()) {
       wake_.wait(lock);
-      lastStepMs_ = Clock::System().SteadyMs();
+      lastStepMs_ = ae::Clock::System().SteadyMs();
       continue;
     }
     wake_.wait_for(lock, std::chrono::milliseconds(kScanPeriodMs), [this] { return stop_; });
     if (stop_ || manualClock_) continue;
-    uint64_t nowMs = Clock::System().SteadyMs();
+    uint64_t nowMs = ae::Clock::System().SteadyMs();
     uint64_t elapsed = nowMs - lastStepMs_;
     lastStepMs_ = nowMs;
-    Step(Clock::System().NowUtc(), elapsed);
+    Step(ae::Clock::System().NowUtc(), elapsed);
   }
 }

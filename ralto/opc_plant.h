@@ -69,7 +69,7 @@ class CRaltoPlant {
   CRaltoPlant();
 
   // REQUIRES (all below): mutex_ held.
-  const Clock& CurrentClock() const;
+  const ae::Clock& CurrentClock() const;
   void ApplyProducer(const RaltoProducerDef& def, Producer& producer, const FILETIME& now);
   void DropProducer(Producer& producer);
   uint32_t ControllerOf(const std::string& blockId);
@@ -91,7 +91,7 @@ class CRaltoPlant {
   std::vector<uint32_t> queue_;    // controllers to scan
   std::vector<uint32_t> pending_;  // controllers with held-back elements
   bool incoherent_ = false;
-  std::unique_ptr<ManualClock> manualClock_;
+  std::unique_ptr<ae::ManualClock> manualClock_;
   uint64_t lastStepMs_ = 0;  // steady time of the last scan on the system clock
   DWORD randomRate_ = 0;
   double randomCarry_ = 0;

@@ -95,7 +95,7 @@ HRESULT CRaltoOpcServer::AddGroup(const char* szName, BOOL bActive, DWORD dwRequ
   if (HRESULT hr = groups_->Reserve(szName, &state.name, &handle); FAILED(hr)) return hr;
   state.serverGroup = handle;
   state.clientGroup = hClientGroup;
-  state.active = bActive != FALSE;
+  state.active = bActive != false;
   state.updateRateMs = CRaltoOpcGroup::ReviseRate(dwRequestedUpdateRate);
   state.timeBias = pTimeBias ? *pTimeBias : 0;
   state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0;
@@ -291,7 +291,7 @@ HRESULT CRaltoOpcServer::RunRandomPlant(DWORD changesPerSecond, DWORD seed) {
 }
 
 HRESULT CRaltoOpcServer::SetIncoherentUpdates(BOOL on) {
-  return CRaltoPlant::Instance().SetIncoherentUpdates(on != FALSE);
+  return CRaltoPlant::Instance().SetIncoherentUpdates(on != false);
 }
 
 HRESULT CRaltoOpcServer::GetFcWrites(std::vector<RaltoFcWrite>* writes) {
@@ -337,7 +337,7 @@ HRESULT CRaltoOpcServer::ClearFailures() {
 }
 
 HRESULT CRaltoOpcServer::SetManualUpdates(BOOL on) {
-  CRaltoUpdateScheduler::Instance().SetManual(on != FALSE);
+  CRaltoUpdateScheduler::Instance().SetManual(on != false);
   return S_OK;
 }
 

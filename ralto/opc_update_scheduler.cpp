@@ -22,7 +22,7 @@ CRaltoUpdateScheduler::~CRaltoUpdateScheduler() {
 void CRaltoUpdateScheduler::Register(CRaltoOpcGroup* group, DWORD rateMs, bool active) {
   {
     std::lock_guard lock(mutex_);
-    groups_[group] = Entry{rateMs, active, Clock::System().SteadyMs() + rateMs};
+    groups_[group] = Entry{rateMs, active, ae::Clock::System().SteadyMs() + rateMs};
     if (!thread_.joinable()) thread_ = std::thread([this] { ThreadMain(); });
   }
   wake_.notify_all();
@@ -35,7 +35,7 @@ void CRaltoUpdateScheduler::Update(CRaltoOpcGroup* group, DWORD rateMs, bool act
     if (it == groups_.end()) return;
     Entry& entry = it->second;
     if (active && (!entry.active || rateMs != entry.rateMs)) {
-      entry.dueMs = Clock::System().SteadyMs() + rateMs;
+      entry.dueMs = ae::Clock::System().SteadyMs() + rateMs;
     }
     entry.rateMs = rateMs;
     entry.active = active;
@@ -97,7 +97,7 @@ void CRaltoUpdateScheduler::ThreadMain() {
       wake_.wait(lock);
       continue;
     }
-    uint64_t nowMs = Clock::System().SteadyMs();
+    uint64_t nowMs = ae::Clock::System().SteadyMs();
     uint64_t nextMs = UINT64_MAX;
     std::vector<CRaltoOpcGroup*> due = Collect(true, nowMs, &nextMs);
     if (!due.empty()) {

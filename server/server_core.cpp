@@ -33,17 +33,17 @@ class CServerCore::CHeadlessWindow : public CMainWindowLink {
 
  private:
   std::atomic<bool> exists_{false};
-  Event closeRequested_{Event::kManualReset, false};
+  ae::Event closeRequested_{ae::Event::kManualReset, false};
 };
 
-CServerCore::CServerCore() : CServerCore(nullptr, CAlarmProcessor::Timing(), Clock::System()) {
+CServerCore::CServerCore() : CServerCore(nullptr, CAlarmProcessor::Timing(), ae::Clock::System()) {
   window_ = std::make_unique<CHeadlessWindow>();
   ownCallback_ = std::make_unique<CLumAEServerCallback>();
   ownCallback_->SetMainWindowLink(window_.get());
   callback_ = ownCallback_.get();
 }
 
-CServerCore::CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, Clock& clock)
+CServerCore::CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, ae::Clock& clock)
     : callback_(callback), processor_(timing, clock) {}
 
 CServerCore::~CServerCore() { Stop(); }

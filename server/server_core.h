@@ -36,7 +36,7 @@ class CServerCore {
  public:
   CServerCore();
   // `timing` and `clock` go to the alarm processor.
-  CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, Clock& clock);
+  CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, ae::Clock& clock);
   // Stop.
   ~CServerCore();
   CServerCore(const CServerCore&) = delete;

@@ -36,7 +36,7 @@ class CAECondition::Guard {
 
 CAECondition::CAECondition(CAESource* source, std::string name, DWORD categoryId, BOOL enabled,
                            WORD quality)
-    : parent_(source), name_(std::move(name)), categoryId_(categoryId), enabled_(enabled ? TRUE : FALSE),
+    : parent_(source), name_(std::move(name)), categoryId_(categoryId), enabled_(enabled ? true : false),
       quality_(quality) {}
 
 CAECondition::CAECondition(const CAECondition& o) : parent_(o.parent_), name_(o.name_), categoryId_(o.categoryId_) {
@@ -188,14 +188,14 @@ HRESULT CAECondition::Quality(WORD quality) {
 HRESULT CAECondition::SetEnabled(BOOL enabled) {
   if (!parent_) return E_UNEXPECTED;
   Guard guard(*this);
-  BOOL value = enabled ? TRUE : FALSE;
+  BOOL value = enabled ? true : false;
   if (value == enabled_) return S_OK;
   FILETIME now = GetSystemTimeAsFileTime();
   if (value) {
-    enabled_ = TRUE;
+    enabled_ = true;
     Notify(OPC_CHANGE_ENABLE_STATE, now, std::string());
   } else {
-    enabled_ = FALSE;
+    enabled_ = false;
     lastEventTime_ = now;
     lastActor_.clear();
     // The disabling event still goes out, with the new state.
@@ -228,7 +228,7 @@ void CAECondition::BuildEvent(WORD changeMask, ONEVENTSTRUCT& e) const {
   }
   e.wQuality = quality_;
   e.wReserved = 0;
-  e.bAckRequired = acked_ ? FALSE : TRUE;
+  e.bAckRequired = acked_ ? false : true;
   e.ftActiveTime = subCondLastActive_;
   e.dwCookie = cookie_;
   e.pEventAttributes.clear();
@@ -277,12 +277,12 @@ BOOL CAECondition::Enabled() const {
 
 BOOL CAECondition::Active() const {
   Guard guard(*this);
-  return active_ ? TRUE : FALSE;
+  return active_ ? true : false;
 }
 
 BOOL CAECondition::Acked() const {
   Guard guard(*this);
-  return acked_ ? TRUE : FALSE;
+  return acked_ ? true : false;
 }
 
 std::string CAECondition::ActiveSubcondition() const {

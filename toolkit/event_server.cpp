@@ -295,22 +295,22 @@ HRESULT CAEEventServer::ChangeEnabled(DWORD count, const std::string* names, BOO
 }
 
 HRESULT CAEEventServer::EnableConditionByArea(DWORD numAreas, const std::string* areas) {
-  return Call("IOPCEventServer::EnableConditionByArea", [&] { return ChangeEnabled(numAreas, areas, TRUE, TRUE); });
+  return Call("IOPCEventServer::EnableConditionByArea", [&] { return ChangeEnabled(numAreas, areas, true, true); });
 }
 
 HRESULT CAEEventServer::EnableConditionBySource(DWORD numSources, const std::string* sources) {
   return Call("IOPCEventServer::EnableConditionBySource",
-              [&] { return ChangeEnabled(numSources, sources, FALSE, TRUE); });
+              [&] { return ChangeEnabled(numSources, sources, false, true); });
 }
 
 HRESULT CAEEventServer::DisableConditionByArea(DWORD numAreas, const std::string* areas) {
   return Call("IOPCEventServer::DisableConditionByArea",
-              [&] { return ChangeEnabled(numAreas, areas, TRUE, FALSE); });
+              [&] { return ChangeEnabled(numAreas, areas, true, false); });
 }
 
 HRESULT CAEEventServer::DisableConditionBySource(DWORD numSources, const std::string* sources) {
   return Call("IOPCEventServer::DisableConditionBySource",
-              [&] { return ChangeEnabled(numSources, sources, FALSE, FALSE); });
+              [&] { return ChangeEnabled(numSources, sources, false, false); });
 }
 
 HRESULT CAEEventServer::AckCondition(DWORD count, const std::string& acknowledgerId, const std::string& comment,

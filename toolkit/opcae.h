@@ -104,7 +104,7 @@ struct ONEVENTSTRUCT {
   std::string szSubconditionName;
   WORD wQuality = 0;
   WORD wReserved = 0;
-  BOOL bAckRequired = FALSE;
+  BOOL bAckRequired = false;
   FILETIME ftActiveTime;
   DWORD dwCookie = 0;
   std::vector<VARIANT> pEventAttributes;

@@ -87,7 +87,7 @@ HRESULT CAEServerCallback::CreateAreaBrowser(const IID& iid, IUnknown** browser)
   return CAEAreaBrowser::Create(iid, browser);
 }
 
-BOOL CAEServerCallback::AllowChangeConditionEnabled(const std::string&, BOOL, BOOL) { return TRUE; }
+BOOL CAEServerCallback::AllowChangeConditionEnabled(const std::string&, BOOL, BOOL) { return true; }
 
 void CAEServerCallback::OnChangeConditionEnabled(const std::string&, BOOL, BOOL) {}
 
@@ -102,7 +102,7 @@ HRESULT CAEServerCallback::ValidateSourceNames(const std::vector<std::string>& n
 }
 
 BOOL CAEServerCallback::GetConditionAttributeValues(LONG, DWORD, const DWORD*, CAECondition*, VARIANT*) {
-  return TRUE;
+  return true;
 }
 
 HRESULT CAEServerCallback::TranslateToItemIDs(const std::string&, DWORD, const std::string&, const std::string&,

@@ -60,7 +60,7 @@ HRESULT CAEServerInterface::SetTraceInfo(int level, int toFile, const std::strin
 }
 
 void CAEServerInterface::EnableCOMCallTracing(BOOL enable) {
-  CAEEngine::Instance().Trace().SetCallTracing(enable != FALSE);
+  CAEEngine::Instance().Trace().SetCallTracing(enable != false);
 }
 
 HRESULT CAEServerInterface::GetStatistic(int index, VARIANT* value) {
@@ -74,7 +74,7 @@ void CAEServerInterface::SetStatsSamplePeriod(DWORD ms) {
 }
 
 BOOL CAEServerInterface::IsServerInUse() {
-  return CAEEngine::Instance().Statistics().eventServers.load() > 0 ? TRUE : FALSE;
+  return CAEEngine::Instance().Statistics().eventServers.load() > 0 ? true : false;
 }
 
 HRESULT CAEServerInterface::RequestDisconnect(const std::string& reason) {
@@ -86,11 +86,11 @@ HRESULT CAEServerInterface::RequestDisconnect(const std::string& reason) {
 }
 
 void CAEServerInterface::ValidateSourcesInSetFilter(BOOL validate) {
-  CAEEngine::Instance().validateSources.store(validate != FALSE);
+  CAEEngine::Instance().validateSources.store(validate != false);
 }
 
 void CAEServerInterface::ValidateAreasInSetFilter(BOOL validate) {
-  CAEEngine::Instance().validateAreas.store(validate != FALSE);
+  CAEEngine::Instance().validateAreas.store(validate != false);
 }
 
 void CAEServerInterface::Uninitialize() {

@@ -37,7 +37,7 @@ CAESubscription::CAESubscription(CAEEventServer* server, BOOL active, DWORD buff
                                  OPCHANDLE clientSubscription)
     : server_(server),
       sinkPoint_(*static_cast<IOPCEventSubscriptionMgt*>(this), *this, IID_IOPCEventSink, 1),
-      active_(active != FALSE),
+      active_(active != false),
       bufferTime_(bufferTime),
       maxSize_(maxSize),
       clientHandle_(clientSubscription) {
@@ -252,7 +252,7 @@ HRESULT CAESubscription::GetState(BOOL* active, DWORD* bufferTime, DWORD* maxSiz
   return Call("IOPCEventSubscriptionMgt::GetState", [&]() -> HRESULT {
     if (!active || !bufferTime || !maxSize || !clientSubscription) return E_POINTER;
     std::lock_guard lock(mutex_);
-    *active = active_ ? TRUE : FALSE;
+    *active = active_ ? true : false;
     *bufferTime = bufferTime_;
     *maxSize = maxSize_;
     *clientSubscription = clientHandle_;
@@ -267,7 +267,7 @@ HRESULT CAESubscription::SetState(const BOOL* active, const DWORD* bufferTime, c
     {
       std::lock_guard lock(mutex_);
       if (active) {
-        active_ = *active != FALSE;
+        active_ = *active != false;
         if (!active_) pendingCount_ = 0;  // an inactive subscription buffers nothing
       }
       if (bufferTime) bufferTime_ = *bufferTime;
@@ -363,7 +363,7 @@ void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
   for (size_t offset = 0; offset < count; offset += chunk) {
     DWORD n = static_cast<DWORD>(std::min(chunk, count - offset));
     engine.Statistics().CountNotification();
-    sink->OnEvent(handle, FALSE, FALSE, n, delivering_.data() + offset);
+    sink->OnEvent(handle, false, false, n, delivering_.data() + offset);
     engine.TraceLine(4, "subscription " + std::to_string(handle) + ": " + std::to_string(n) + " events sent");
     if (engine.Trace().Enabled(5)) {
       for (DWORD i = 0; i < n; ++i) {
@@ -403,9 +403,9 @@ void CAESubscription::SendRefresh() {
       if (!sink || !refreshing_ || refreshId_ != id) break;  // gone or cancelled
     }
     DWORD n = static_cast<DWORD>(std::min(chunk, total - offset));
-    BOOL last = offset + n >= total ? TRUE : FALSE;
+    BOOL last = offset + n >= total ? true : false;
     engine.Statistics().CountNotification();
-    sink->OnEvent(handle, TRUE, last, n, n ? events.data() + offset : nullptr);
+    sink->OnEvent(handle, true, last, n, n ? events.data() + offset : nullptr);
     offset += n;
   } while (offset < total);
   engine.TraceLine(4, "subscription " + std::to_string(handle) + ": refresh of " + std::to_string(events.size()) +

@@ -138,7 +138,7 @@ std::vector<Alarm> Alarms(ConnectionManager& manager) {
 void Change(IRaltoOpcControl& control, const Alarm& alarm, bool on, FILETIME time) {
   RaltoAlarmSetting setting;
   setting.state = on ? alarm.onState : 0;
-  setting.acknowledged = FALSE;
+  setting.acknowledged = false;
   setting.flags = 0x01;
   setting.activation = time;
   if (!on) setting.returnToNormal = time;
@@ -196,7 +196,7 @@ class Bench {
         FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid())) ||
         FAILED(controlServer_.As(IID_IRaltoOpcControl, control_)))
       return Fail("cannot create the Ralto OPC server");
-    control_->SetManualUpdates(TRUE);
+    control_->SetManualUpdates(true);
 
     auto start = Steady::now();
     if (!core_.Start()) return Fail("the server core does not start");
@@ -214,7 +214,7 @@ class Bench {
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    if (FAILED(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(),
+    if (FAILED(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(),
                                                 &buffer, &maxSize)) ||
         FAILED(unknown.As(IID_IOPCEventSubscriptionMgt, subscription_)) ||
         FAILED(subscription_.As(IID_IConnectionPointContainer, container)) ||
@@ -283,7 +283,7 @@ class Bench {
       return;
     }
     sink_->Record(true);
-    control_->SetManualUpdates(FALSE);
+    control_->SetManualUpdates(false);
     std::unordered_map<std::string, Steady::time_point> changed;
     uint64_t expected = sink_->Count() + total;
     auto start = Steady::now();
@@ -296,7 +296,7 @@ class Bench {
       Change(*control_.Get(), alarm, true, time);
     }
     bool complete = sink_->WaitForCount(expected);
-    control_->SetManualUpdates(TRUE);
+    control_->SetManualUpdates(true);
     std::vector<double> latencies;
     for (const auto& [source, arrived] : sink_->Arrivals()) {
       auto it = changed.find(source);

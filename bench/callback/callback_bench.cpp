@@ -235,7 +235,7 @@ class Bench {
         FAILED(controlServer_.As(IID_IRaltoOpcControl, control_))) {
       return Fail("cannot create the Ralto OPC server");
     }
-    control_->SetManualUpdates(TRUE);
+    control_->SetManualUpdates(true);
     control_->UseManualClock(PlantTime(0));
 
     logFolder_ = root_ + "/acklog";
@@ -260,7 +260,7 @@ class Bench {
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    if (FAILED(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSubscriptionMgt, subscription.Put(),
+    if (FAILED(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSubscriptionMgt, subscription.Put(),
                                                 &revisedTime, &revisedSize)) ||
         FAILED(subscription.As(IID_IOPCEventSubscriptionMgt, subscription_)) ||
         FAILED(subscription_.As(IID_IConnectionPointContainer, container)) ||
@@ -293,11 +293,11 @@ class Bench {
   // activation time; then the client acknowledges each, every call timed.
   Round Measure(const char* name, int round) {
     Round result{name, 0, {}, 0};
-    SetAll(0, TRUE, PlantTime(60 * round - 30));
+    SetAll(0, true, PlantTime(60 * round - 30));
     WaitUntilAllInactive();
     FILETIME activation = PlantTime(60 * round);
     sink_->Await(activation);
-    SetAll(-1, FALSE, activation);
+    SetAll(-1, false, activation);
     if (!sink_->WaitFor(alarms_.size())) std::fprintf(stderr, "not every alarm came active\n");
     std::map<std::string, ActivationSink::Activation> activations = sink_->Take();
 
@@ -365,7 +365,7 @@ class Bench {
   const Options options_;
   const std::string root_;
   CLumAEServerCallback callback_;
-  ManualClock clock_;
+  ae::ManualClock clock_;
   std::unique_ptr<CAlarmLog> log_;
   std::unique_ptr<CServerCore> core_;
   std::string logFolder_;

@@ -95,7 +95,7 @@ int Run(const Options& options, const std::string& plantDir) {
     std::fprintf(stderr, "cannot create %s\n", kRaltoOpcProgId);
     return 1;
   }
-  control->SetManualUpdates(TRUE);
+  control->SetManualUpdates(true);
 
   ConnectionManager manager;
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
@@ -133,7 +133,7 @@ int Run(const Options& options, const std::string& plantDir) {
   // Changes through the server's update cycle, the callback and the queue;
   // a stand-in processor takes the queue after every cycle.
   DWORD rate = 100;
-  SetGroupState(client, &rate, TRUE);
+  SetGroupState(client, &rate, true);
   client.active = 1;
   control->TickUpdates();  // the first cycle of an active group sends every item
   std::vector<AlarmVar*> taken;

@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   OPCHANDLE group = 0;
   DWORD revised = 0;
   ComPtr<IOPCItemMgt> items;
-  server->AddGroup("", FALSE, 100, 1, nullptr, nullptr, 0x800, &group, &revised, IID_IOPCItemMgt,
+  server->AddGroup("", false, 100, 1, nullptr, nullptr, 0x800, &group, &revised, IID_IOPCItemMgt,
                    reinterpret_cast<IUnknown**>(items.Put()));
   ComPtr<IOPCBrowseServerAddressSpace> browse;
   ComPtr<IEnumString> names;
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < ids.size(); ++i) {
     OPCITEMDEF def;
     def.szItemID = ids[i].data();
-    def.bActive = TRUE;
+    def.bActive = true;
     def.hClient = OPCHANDLE(i + 1);
     COpcTaskArray<OPCITEMRESULT> results(1);
     COpcTaskArray<HRESULT> errors(1);
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
 
   // Live: the random plant on the system clock, the update thread at 100 ms.
   control->RunRandomPlant(DWORD(itemCount) * 3, 1);
-  BOOL active = TRUE;
+  BOOL active = true;
   state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr);
   while (sink.calls == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the first refresh
   uint64_t before = sink.items;
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
   control->RunRandomPlant(0, 0);
 
   // Capacity: the update cycle alone, ticked by hand after the plant moved.
-  control->SetManualUpdates(TRUE);
+  control->SetManualUpdates(true);
   control->TickUpdates();
   control->UseManualClock(GetSystemTimeAsFileTime());
   control->RunRandomPlant(DWORD(itemCount) * 10, 2);
@@ -193,9 +193,9 @@ int main(int argc, char** argv) {
   Report("capacity: update cycles ticked by hand", delivered, ticking);
 
   // The refresh of a group made active: every item in one OnDataChange.
-  active = FALSE;
+  active = false;
   state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr);
-  active = TRUE;
+  active = true;
   state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr);
   before = sink.items;
   start = Clock::now();
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
   container.Reset();
   state.Reset();
   items.Reset();
-  server->RemoveGroup(group, TRUE);
+  server->RemoveGroup(group, true);
   control.Reset();
   server.Reset();
   std::filesystem::remove_all(root);

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   DWORD revisedBuffer, revisedMax, cookie;
   CountingSink sink;
   if (FAILED(CoCreateInstance(kBenchClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer, server.PutVoid())) ||
-      FAILED(server->CreateEventSubscription(TRUE, 0, 0, 1, IID_IConnectionPointContainer, unknown.Put(),
+      FAILED(server->CreateEventSubscription(true, 0, 0, 1, IID_IConnectionPointContainer, unknown.Put(),
                                              &revisedBuffer, &revisedMax))) {
     return 1;
   }
@@ -114,9 +114,9 @@ int main(int argc, char** argv) {
   for (int c = 0; c < cycles; ++c) {
     for (CAECondition* condition : conditions) {
       FILETIME t = Uint64ToFileTime(++tick);
-      condition->Activate("Hi", "Flow high", TRUE, &t);
+      condition->Activate("Hi", "Flow high", true, &t);
       condition->Acknowledge("operator", "", &t);
-      condition->Deactivate("Flow normal", TRUE, &t);
+      condition->Deactivate("Flow normal", true, &t);
     }
   }
   auto generated = std::chrono::steady_clock::now();

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   for (long i = 0; count == 0 || i < count; ++i) {
     std::string id = tag + "-" + std::to_string(i);
     FILETIME now = GetSystemTimeAsFileTime();
-    condition->Activate("Hi", "LIC100 high", TRUE, &now);
+    condition->Activate("Hi", "LIC100 high", true, &now);
     condition->Acknowledge("writer", id + std::string(padding > id.size() ? padding - id.size() : 0, ' '), &now);
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
     if (!log.LogAcknowledgement(*condition, *source.Get(), "Success", names)) return 1;

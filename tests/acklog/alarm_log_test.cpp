@@ -38,7 +38,7 @@ class Alarm {
   }
   CAECondition& Acknowledged(const std::string& comment, const FILETIME& when = Utc(1)) {
     FILETIME active = Utc(1, 12);
-    condition_->Activate("Hi", "LIC100 high", TRUE, &active);
+    condition_->Activate("Hi", "LIC100 high", true, &active);
     condition_->Acknowledge("jdoe", comment, &when);
     return *condition_;
   }
@@ -105,7 +105,7 @@ class AlarmLogTest : public ::testing::Test {
 
   std::string local_, remote_;
   AlarmVar variable_;
-  std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>(Utc(1, 20));
+  std::shared_ptr<ae::ManualClock> clock_ = std::make_shared<ae::ManualClock>(Utc(1, 20));
   ScopedDebugCapture debug_;
 };
 
@@ -115,7 +115,7 @@ TEST_F(AlarmLogTest, NothingWrittenWithoutAckOrWhileDisabled) {
   {
     TrackedMutexGuard guard(log.Mutex(), AE_SITE);
     FILETIME active = Utc(1, 12);
-    alarm.Condition().Activate("Hi", "LIC100 high", TRUE, &active);
+    alarm.Condition().Activate("Hi", "LIC100 high", true, &active);
     EXPECT_FALSE(log.LogAcknowledgement(alarm.Condition(), alarm.Source(), "Success", {}));
   }
   SetLoggingEnabled(false);
@@ -305,7 +305,7 @@ TEST_F(AlarmLogTest, NonAsciiCommentsSurviveManyAppendAndCopyCycles) {
 
 // A clock that blocks the pass asking it for today's date until released:
 // a pass stuck as on a hung network folder.
-class BlockingClock final : public Clock {
+class BlockingClock final : public ae::Clock {
  public:
   FILETIME NowUtc() const override {
     std::unique_lock lock(mutex_);

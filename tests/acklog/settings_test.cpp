@@ -16,7 +16,7 @@ FILETIME Evening() {
 }
 
 TEST(AckLogSettings, DefaultsWithoutKey) {
-  ManualClock clock(Evening());
+  ae::ManualClock clock(Evening());
   EXPECT_FALSE(IsLoggingEnabled());
   EXPECT_EQ(GetLocalPath(), GetProgramFolder() + "AlarmLog");
   EXPECT_EQ(DefaultLocalPath(), GetProgramFolder() + "AlarmLog");
@@ -76,7 +76,7 @@ TEST(AckLogSettings, FilterModesAreSignedNumbers) {
 }
 
 TEST(AckLogSettings, DatesStoredAsDaysAndUnparsableTextGivesToday) {
-  ManualClock clock(Evening());
+  ae::ManualClock clock(Evening());
   SetFilterFromDate(CDateTime::FromParts(2023, 12, 24, 18, 5, 0));
   std::string stored;
   RegGetString(HKEY_LOCAL_MACHINE, kAckLogKey, "Filter From Date", stored);

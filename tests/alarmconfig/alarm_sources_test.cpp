@@ -219,7 +219,7 @@ TEST_F(AlarmSources, ASecondBuildResetsTheSourcesItFinds) {
   ASSERT_EQ(BuildSourcesForVariable("S"), 0);
   CAESourcePtr source = g_SourceCache.FindSource("N_A.A");
   CAECondition* level = source->GetCondition("Level");
-  ASSERT_EQ(level->Activate("Hi", "high", TRUE, nullptr), S_OK);
+  ASSERT_EQ(level->Activate("Hi", "high", true, nullptr), S_OK);
   ASSERT_EQ(level->Quality(0), S_OK);
 
   // The next connection's client has its own variables.
@@ -251,7 +251,7 @@ TEST_F(AlarmSources, AFreshBuildWithdrawsTheSourcesItsEntriesNoLongerName) {
   CAESourcePtr gone = g_SourceCache.FindSource("N_R.A");
   ASSERT_TRUE(gone);
   CAECondition* alarm = gone->GetCondition("Level");
-  ASSERT_EQ(alarm->Activate("Hi", "high", TRUE, nullptr), S_OK);
+  ASSERT_EQ(alarm->Activate("Hi", "high", true, nullptr), S_OK);
   auto* foreign = new CAESource("Foreign.Source", 0);
   ASSERT_NE(g_SourceCache.AddSource(foreign), 0);
 
@@ -282,7 +282,7 @@ TEST_F(AlarmSources, NodeBuildCreatesSeenAndWithdrawsUnseenOfItsNodeOnly) {
 
   CAESourcePtr source = g_SourceCache.FindSource("N_G.A");
   CAECondition* condition = source->GetCondition("Level");
-  ASSERT_EQ(condition->Activate("Lo", "low", TRUE, nullptr), S_OK);
+  ASSERT_EQ(condition->Activate("Lo", "low", true, nullptr), S_OK);
   gone.seenInImport = false;
   other.seenInImport = false;
   ASSERT_EQ(BuildNodeSources("N"), 0);

@@ -75,7 +75,7 @@ TEST_F(ImportFailure, ProducedDataThatDoesNotParseEndsTheImportWhileTheWindowIsV
   ASSERT_EQ(messages_.boxes.size(), 1u);
   EXPECT_EQ(messages_.boxes[0].first,
             "Error parsing ProducedData.xml file from Ralto configuration server: \n" + parsed.ParseErrorReason());
-  EXPECT_EQ(messages_.boxes[0].second, MessageBoxIcon::None);
+  EXPECT_EQ(messages_.boxes[0].second, MessageBoxIcon::NoIcon);
 }
 
 TEST_F(ImportFailure, SummaryThatDoesNotParse) {

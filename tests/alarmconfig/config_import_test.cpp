@@ -290,7 +290,7 @@ TEST_F(IncrementalImport, BlockRemovedTakesItsItemsAndElementsAndSource) {
   CAESourcePtr bit = g_SourceCache.FindSource("Area_B/N_B.Bit");
   ASSERT_TRUE(bit);
   CAECondition* condition = bit->GetCondition("Bit");
-  ASSERT_EQ(condition->Activate("Bit", "tripped", TRUE, nullptr), S_OK);
+  ASSERT_EQ(condition->Activate("Bit", "tripped", true, nullptr), S_OK);
   ASSERT_FALSE(condition->Acked());
 
   WriteNode(1, "101", AnalogBlock("A", "Area A", "a", "a roc"));
@@ -314,9 +314,9 @@ TEST_F(IncrementalImport, AreaChangedWithdrawsTheOldSourceAndBuildsANewOne) {
   CAESourcePtr old = g_SourceCache.FindSource("Area_A/N_A.A");
   ASSERT_TRUE(old);
   CAECondition* level = old->GetCondition("Level");
-  ASSERT_EQ(level->Activate("Hi", "high", TRUE, nullptr), S_OK);
+  ASSERT_EQ(level->Activate("Hi", "high", true, nullptr), S_OK);
   ASSERT_EQ(level->Acknowledge("Alice", "seen", nullptr), S_OK);
-  ASSERT_EQ(level->Activate("HiHi", "very high", TRUE, nullptr), S_OK);
+  ASSERT_EQ(level->Activate("HiHi", "very high", true, nullptr), S_OK);
 
   WriteNode(1, "101", AnalogBlock("A", "Moved/Here", "a", "a roc") + DigitalBlock("B", "Area B", "b"));
   ASSERT_EQ(Import(store_, true), S_OK);
@@ -349,7 +349,7 @@ TEST_F(IncrementalImport, AnEmbeddedBlocksActiveAlarmSurvivesAnotherBlocksChange
   CAESourcePtr motor = g_SourceCache.FindSource("Pumps/P1/N_P1_MTR.Bit");
   ASSERT_TRUE(motor);
   CAECondition* bit = motor->GetCondition("Bit");
-  ASSERT_EQ(bit->Activate("Bit", "motor tripped", TRUE, nullptr), S_OK);
+  ASSERT_EQ(bit->Activate("Bit", "motor tripped", true, nullptr), S_OK);
 
   WriteNode(1, "102", AnalogBlock("A", "Area A", "a changed", "a roc") + pump);
   ASSERT_EQ(Import(store_, true), S_OK);

@@ -72,7 +72,7 @@ void AlarmProcTest::SetAlarm(const std::string& stateWord, BYTE state, bool ackn
                              FILETIME acknowledgement, FILETIME returnToNormal, BYTE flags) {
   RaltoAlarmSetting setting;
   setting.state = state;
-  setting.acknowledged = acknowledged ? TRUE : FALSE;
+  setting.acknowledged = acknowledged ? true : false;
   setting.flags = flags;
   setting.activation = activation;
   setting.acknowledgement = acknowledgement;

@@ -59,7 +59,7 @@ class ProcessorTest : public AlarmProcTest {
     alarmRequests.Signal();
   }
 
-  ManualClock clock_;
+  ae::ManualClock clock_;
   std::unique_ptr<CAlarmProcessor> processor_;
 };
 
@@ -166,7 +166,7 @@ TEST_F(ProcessorTest, EveryMinuteItAsksTheManagerToConnect) {
 TEST_F(ProcessorTest, AStopRequestEndsAPassBetweenTwoReads) {
   ConnectPlant();
   // Arrays that stay incoherent: each variable waits between its attempts.
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   ASSERT_EQ(control_->SetProcessValue("N1.LIC1", 95), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
@@ -187,8 +187,8 @@ TEST_F(ProcessorTest, AStopRequestEndsAPassBetweenTwoReads) {
 TEST_F(ProcessorTest, AThreadThatDoesNotEndInTimeIsLeftBehind) {
   ConnectPlant();
   // The processor's next text blocks until released.
-  Event entered(Event::kManualReset);
-  Event release(Event::kManualReset);
+  ae::Event entered(ae::Event::kManualReset);
+  ae::Event release(ae::Event::kManualReset);
   ResourceStringProvider previous = SetResourceStringProvider([&](uint32_t) {
     entered.Set();
     release.Wait();

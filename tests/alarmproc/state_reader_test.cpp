@@ -172,13 +172,13 @@ TEST_F(StateReaderTest, AnAlarmCompletedBetweenTwoReads) {
 }
 
 TEST_F(StateReaderTest, AnIncoherentArrayIsReadAgain) {
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
   int pauses = 0;
   // The controller's next update is coherent.
   CAlarmStateReader reader = Reader(syncIO_.Get(), [&](DWORD) {
     ++pauses;
-    EXPECT_EQ(control_->SetIncoherentUpdates(FALSE), S_OK);
+    EXPECT_EQ(control_->SetIncoherentUpdates(false), S_OK);
     SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
     return true;
   });
@@ -194,7 +194,7 @@ TEST_F(StateReaderTest, AnIncoherentArrayIsReadAgain) {
 TEST_F(StateReaderTest, AnArrayThatStaysIncoherentFailsWithItsDiagnostics) {
   // The controller's HiHi at its scan: the word now, the elements at the
   // next scan with a later time stamp.
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   ASSERT_EQ(control_->SetProcessValue("N1.LIC1", 95), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
   ASSERT_EQ(control_->AdvanceClock(100), S_OK);
@@ -230,7 +230,7 @@ TEST_F(StateReaderTest, AnArrayThatStaysIncoherentFailsWithItsDiagnostics) {
 }
 
 TEST_F(StateReaderTest, APauseThatGivesUpAbandonsTheRead) {
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
   CAlarmStateReader reader = Reader(syncIO_.Get(), [](DWORD) { return false; });
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);

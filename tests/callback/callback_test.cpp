@@ -99,7 +99,7 @@ class CallbackTest : public testing::Test {
   // The source's condition, active in "Hi" and acknowledged by a client.
   CAECondition* ClientAcknowledged(CDerivedSource* source) {
     CAECondition* condition = source->GetCondition("Level");
-    EXPECT_EQ(condition->Activate("Hi", "LIC1 high", TRUE, &kActivation), S_OK);
+    EXPECT_EQ(condition->Activate("Hi", "LIC1 high", true, &kActivation), S_OK);
     source->SetLastActiveTime(kActivation);
     EXPECT_EQ(condition->AcknowledgeByClient("operator1", "tank checked", kActivation, condition->Cookie()), S_OK);
     return condition;
@@ -252,7 +252,7 @@ TEST_F(CallbackTest, AnAlarmRaisedAgainBeforeTheRecordKeepsWhatWasAcknowledged) 
   CAECondition* condition = ClientAcknowledged(source);
   FILETIME later = kActivation;
   later.dwLowDateTime += 10'000'000;
-  ASSERT_EQ(condition->Activate("HiHi", "LIC1 very high", TRUE, &later), S_OK);
+  ASSERT_EQ(condition->Activate("HiHi", "LIC1 very high", true, &later), S_OK);
   ASSERT_FALSE(condition->Acked());
   callback_.OnConditionAcknowledged(condition);
 
@@ -324,7 +324,7 @@ TEST_F(CallbackTest, ConditionsOfOtherSourcesNullAndAMissingLogAreIgnored) {
   level.AddSubcondition(CAESubcondition("Hi", "NOT IMPL", 600, ""));
   CAECondition* condition = plain->AddCondition(level);
   ASSERT_NE(g_SourceCache.AddSource(plain), 0);
-  ASSERT_EQ(condition->Activate("Hi", "", TRUE, &kActivation), S_OK);
+  ASSERT_EQ(condition->Activate("Hi", "", true, &kActivation), S_OK);
   ASSERT_EQ(condition->AcknowledgeByClient("operator1", "", kActivation, condition->Cookie()), S_OK);
   callback_.OnConditionAcknowledged(condition);
   callback_.OnConditionAcknowledged(nullptr);
@@ -345,13 +345,13 @@ TEST_F(CallbackTest, AttributeValuesAreCopiedInOrderUntilAnUnknownId) {
 
   const DWORD both[] = {1, 0};
   VARIANT values[3];
-  EXPECT_EQ(callback_.GetConditionAttributeValues(7, 2, both, condition, values), TRUE);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(7, 2, both, condition, values), true);
   EXPECT_EQ(values[0], VARIANT::Bstr("Jo Operator"));
   EXPECT_EQ(values[1], VARIANT::Bstr("comment"));
 
   const DWORD oneUnknown[] = {0, 4, 1};
   for (VARIANT& v : values) v = VARIANT::I4(99);
-  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 3, oneUnknown, condition, values), FALSE);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 3, oneUnknown, condition, values), false);
   EXPECT_EQ(values[0], VARIANT::Bstr("comment"));
   EXPECT_EQ(values[1], VARIANT::I4(99));
   EXPECT_EQ(values[2], VARIANT::I4(99));
@@ -360,15 +360,15 @@ TEST_F(CallbackTest, AttributeValuesAreCopiedInOrderUntilAnUnknownId) {
 TEST_F(CallbackTest, AttributeValuesOfNullOrForeignConditions) {
   const DWORD ids[] = {0};
   VARIANT value = VARIANT::I4(5);
-  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, ids, nullptr, &value), TRUE);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, ids, nullptr, &value), true);
   EXPECT_EQ(value, VARIANT::I4(5));
 
   auto* plain = new CAESource("Plant/Other", 1);
   CAECondition* condition = plain->AddCondition(CAECondition(plain, "Level", kLevelCategory));
   ASSERT_NE(g_SourceCache.AddSource(plain), 0);
-  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, ids, condition, &value), FALSE);
-  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 0, ids, condition, &value), TRUE);
-  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, nullptr, condition, &value), FALSE);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, ids, condition, &value), false);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 0, ids, condition, &value), true);
+  EXPECT_EQ(callback_.GetConditionAttributeValues(0, 1, nullptr, condition, &value), false);
 }
 
 // ---- TranslateToItemIDs ----

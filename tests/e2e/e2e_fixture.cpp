@@ -117,7 +117,7 @@ void EndToEndTest::SetUp() {
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid()), S_OK);
   ASSERT_EQ(controlServer_.As(IID_IRaltoOpcControl, control_), S_OK);
   ASSERT_EQ(control_->UseManualClock(PlantTime(0)), S_OK);
-  ASSERT_EQ(control_->SetManualUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(true), S_OK);
   BeforeStart();
   if (HasFatalFailure()) return;
 
@@ -143,7 +143,7 @@ void EndToEndTest::SetUp() {
             S_OK);
   ComPtr<IUnknown> unknown;
   DWORD buffer = 0, maxSize = 0;
-  ASSERT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(), &buffer,
+  ASSERT_EQ(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(), &buffer,
                                              &maxSize),
             S_OK);
   ASSERT_EQ(unknown.As(IID_IOPCEventSubscriptionMgt, subscription_), S_OK);

@@ -85,7 +85,7 @@ class EndToEndTest : public testing::Test {
 
   std::string plantDir_;
   std::string logDir_;
-  ManualClock processorClock_;
+  ae::ManualClock processorClock_;
   HookedCallback callback_;
   std::unique_ptr<CServerCore> core_;
   std::unique_ptr<CAlarmLog> log_;

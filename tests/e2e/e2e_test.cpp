@@ -37,7 +37,7 @@ class AlarmRoadTest : public EndToEndTest {
       size_t from = events_->Count();
       RaltoAlarmSetting hi;
       hi.state = 3;
-      hi.acknowledged = acknowledged ? TRUE : FALSE;
+      hi.acknowledged = acknowledged ? true : false;
       hi.flags = 0x01;
       hi.activation = PlantTime(5);
       if (acknowledged) hi.acknowledgement = PlantTime(5);
@@ -118,7 +118,7 @@ TEST_F(AlarmRoadTest, TheControllerAcknowledgesOnItsOwn) {
   size_t from = events_->Count();
   RaltoAlarmSetting acked;
   acked.state = 4;
-  acked.acknowledged = TRUE;
+  acked.acknowledged = true;
   acked.flags = 0x01;
   acked.activation = PlantTime(1);
   acked.acknowledgement = PlantTime(3);

@@ -252,7 +252,7 @@ TEST_F(DeliveryTest, ChangedAlarmReachesTheQueue) {
 
   RaltoAlarmSetting alarm;
   alarm.state = 3;
-  alarm.acknowledged = FALSE;
+  alarm.acknowledged = false;
   ASSERT_EQ(control_->SetAlarm("N1.LIC1.AS", alarm), S_OK);
   ASSERT_EQ(control_->TickUpdates(), S_OK);
   EXPECT_TRUE(alarmRequests.readyEvent.IsSet());
@@ -286,7 +286,7 @@ TEST_F(DeliveryTest, TheClientCanGoWhileTheServerDelivers) {
   }
   Activate();
   ASSERT_EQ(control_->RunRandomPlant(5000, 7), S_OK);
-  ASSERT_EQ(control_->SetManualUpdates(FALSE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(false), S_OK);
   std::atomic<bool> stop{false};
   std::atomic<int> batches{0};
   std::thread processor([&] {

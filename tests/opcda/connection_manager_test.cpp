@@ -51,7 +51,7 @@ class ConnectionManagerTest : public OpcClientTest {
   CAECondition* Activated(const char* source, const char* condition, const char* subcondition, FILETIME time,
                           BYTE flags) {
     CAECondition* c = g_SourceCache.GetSource(source)->GetCondition(condition);
-    EXPECT_EQ(c->Activate(subcondition, "alarm", TRUE, &time), S_OK);
+    EXPECT_EQ(c->Activate(subcondition, "alarm", true, &time), S_OK);
     EXPECT_EQ(c->AcknowledgeByClient("operator", "", time, c->Cookie()), S_OK);
     Derived(source)->SetLastActiveTime(time);
     Derived(source)->SetStateFlags(flags);

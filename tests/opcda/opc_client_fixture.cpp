@@ -31,7 +31,7 @@ void OpcClientTest::SetUp() {
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid()),
             S_OK);
   ASSERT_EQ(controlServer_.As(IID_IRaltoOpcControl, control_), S_OK);
-  ASSERT_EQ(control_->SetManualUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(true), S_OK);
   ASSERT_EQ(control_->ReloadDocuments(), S_OK);
 }
 
@@ -70,7 +70,7 @@ void OpcClientTest::Activate() {
   auto groupState = FromTable<IOPCGroupStateMgt>(client().groupStateCookie, IID_IOPCGroupStateMgt);
   ASSERT_TRUE(groupState);
   DWORD revised = 0;
-  BOOL active = TRUE;
+  BOOL active = true;
   OPCHANDLE clientGroup = client().serverGroup;
   ASSERT_EQ(groupState->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, &clientGroup), S_OK);
   client().active = 1;
@@ -93,7 +93,7 @@ bool OpcClientTest::GroupIsActive() {
   auto groupState = FromTable<IOPCGroupStateMgt>(client().groupStateCookie, IID_IOPCGroupStateMgt);
   if (!groupState) return false;
   DWORD rate = 0;
-  BOOL active = FALSE;
+  BOOL active = false;
   char* name = nullptr;
   LONG bias = 0;
   float deadband = 0;
@@ -102,7 +102,7 @@ bool OpcClientTest::GroupIsActive() {
   EXPECT_EQ(groupState->GetState(&rate, &active, &name, &bias, &deadband, &locale, &clientGroup, &serverGroup),
             S_OK);
   CoTaskMemFree(name);
-  return active != FALSE;
+  return active != false;
 }
 
 DWORD OpcClientTest::GroupCount() {

@@ -103,7 +103,7 @@ TEST(FileTime, LocalTimeFollowsTzAndDaylightSaving) {
 }
 
 TEST(Clock, ManualClockMovesOnlyWhenTold) {
-  ManualClock clock;
+  ae::ManualClock clock;
   FILETIME start = clock.NowUtc();
   EXPECT_EQ(clock.SteadyMs(), 0u);
   clock.Advance(1500);
@@ -113,7 +113,7 @@ TEST(Clock, ManualClockMovesOnlyWhenTold) {
   EXPECT_EQ(FileTimeToTimeT(clock.NowUtc()), 0);
   EXPECT_EQ(clock.SteadyMs(), 1500u) << "steady time ignores clock adjustments";
 
-  Clock& system = Clock::System();
+  ae::Clock& system = ae::Clock::System();
   time_t now = time(nullptr);
   EXPECT_NEAR(double(FileTimeToTimeT(system.NowUtc())), double(now), 2.0);
   uint64_t a = system.SteadyMs();

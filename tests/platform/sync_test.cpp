@@ -12,7 +12,7 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 TEST(Event, ManualResetStaysSetForEveryWaiter) {
-  Event e(Event::kManualReset);
+  ae::Event e(ae::Event::kManualReset);
   EXPECT_FALSE(e.Wait(0));
   e.Set();
   EXPECT_TRUE(e.Wait(0));
@@ -21,12 +21,12 @@ TEST(Event, ManualResetStaysSetForEveryWaiter) {
   e.Reset();
   EXPECT_FALSE(e.Wait(0));
 
-  Event initially(Event::kManualReset, true);
+  ae::Event initially(ae::Event::kManualReset, true);
   EXPECT_TRUE(initially.Wait(0));
 }
 
 TEST(Event, AutoResetIsConsumedByOneWait) {
-  Event e(Event::kAutoReset, true);
+  ae::Event e(ae::Event::kAutoReset, true);
   EXPECT_TRUE(e.Wait(0));
   EXPECT_FALSE(e.Wait(0));
   e.Set();
@@ -36,15 +36,15 @@ TEST(Event, AutoResetIsConsumedByOneWait) {
 }
 
 TEST(Event, WaitTimesOutAfterItsTime) {
-  Event e;
+  ae::Event e;
   auto start = steady_clock::now();
   EXPECT_FALSE(e.Wait(30));
   EXPECT_GE(steady_clock::now() - start, milliseconds(30));
-  EXPECT_EQ(WaitAny({&e}, 10), WAIT_TIMEOUT);
+  EXPECT_EQ(ae::WaitAny({&e}, 10), WAIT_TIMEOUT);
 }
 
 TEST(Event, AutoResetReleasesExactlyOneWaiterPerSet) {
-  Event e;
+  ae::Event e;
   std::atomic<int> released{0};
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i)
@@ -64,12 +64,12 @@ TEST(Event, AutoResetReleasesExactlyOneWaiterPerSet) {
 }
 
 TEST(Event, ManualResetReleasesAllWaiters) {
-  Event e(Event::kManualReset);
+  ae::Event e(ae::Event::kManualReset);
   std::atomic<int> released{0};
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i)
     waiters.emplace_back([&] {
-      if (WaitAny({&e}, 5000) == WAIT_OBJECT_0) ++released;
+      if (ae::WaitAny({&e}, 5000) == WAIT_OBJECT_0) ++released;
     });
   std::this_thread::sleep_for(milliseconds(10));
   e.Set();
@@ -78,28 +78,28 @@ TEST(Event, ManualResetReleasesAllWaiters) {
 }
 
 TEST(WaitAny, ReturnsTheLowestSignalledIndex) {
-  Event stop(Event::kManualReset), work, more;
-  EXPECT_EQ(WaitAny({&stop, &work, &more}, 0), WAIT_TIMEOUT);
+  ae::Event stop(ae::Event::kManualReset), work, more;
+  EXPECT_EQ(ae::WaitAny({&stop, &work, &more}, 0), WAIT_TIMEOUT);
   more.Set();
   work.Set();
-  EXPECT_EQ(WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(ae::WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0 + 1);
   EXPECT_FALSE(work.IsSet()) << "consumed";
   EXPECT_TRUE(more.IsSet()) << "untouched";
-  EXPECT_EQ(WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0 + 2);
+  EXPECT_EQ(ae::WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0 + 2);
   stop.Set();
   more.Set();
-  EXPECT_EQ(WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ae::WaitAny({&stop, &work, &more}, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(stop.IsSet());
   EXPECT_TRUE(more.IsSet());
 
-  EXPECT_EQ(WaitAny(std::vector<Event*>{}, 0), WAIT_FAILED);
-  EXPECT_EQ(WaitAny({&work, nullptr}, 0), WAIT_FAILED);
+  EXPECT_EQ(ae::WaitAny(std::vector<ae::Event*>{}, 0), WAIT_FAILED);
+  EXPECT_EQ(ae::WaitAny({&work, nullptr}, 0), WAIT_FAILED);
 }
 
 TEST(WaitAny, WakesOnALaterSetWithItsIndex) {
-  Event stop(Event::kManualReset), work;
+  ae::Event stop(ae::Event::kManualReset), work;
   DWORD result = WAIT_FAILED;
-  std::thread waiter([&] { result = WaitAny({&stop, &work}, 5000); });
+  std::thread waiter([&] { result = ae::WaitAny({&stop, &work}, 5000); });
   std::this_thread::sleep_for(milliseconds(10));
   work.Set();
   waiter.join();
@@ -110,12 +110,12 @@ TEST(WaitAny, WakesOnALaterSetWithItsIndex) {
 TEST(WaitAny, AutoResetSetGoesToOneOfSeveralWaiters) {
   // Two threads in WaitAny and one in Wait on the same auto-reset event:
   // each Set releases exactly one of them, none is lost.
-  Event shared, stop(Event::kManualReset);
+  ae::Event shared, stop(ae::Event::kManualReset);
   std::atomic<int> byShared{0}, byStop{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 2; ++i)
     threads.emplace_back([&] {
-      DWORD r = WaitAny({&stop, &shared}, 5000);
+      DWORD r = ae::WaitAny({&stop, &shared}, 5000);
       (r == WAIT_OBJECT_0 + 1 ? byShared : byStop)++;
     });
   threads.emplace_back([&] { (shared.Wait(5000) ? byShared : byStop)++; });
@@ -136,12 +136,12 @@ TEST(WaitAny, AutoResetSetGoesToOneOfSeveralWaiters) {
 TEST(WaitAny, NoSignalIsLostUnderLoad) {
   // A producer sets an auto-reset event after each item; a consumer drains
   // with WaitAny next to a stop event. Every item is seen.
-  Event ready, stop(Event::kManualReset);
+  ae::Event ready, stop(ae::Event::kManualReset);
   std::atomic<int> produced{0}, consumed{0};
   constexpr int kItems = 2000;
   std::thread consumer([&] {
     for (;;) {
-      DWORD r = WaitAny({&stop, &ready}, 5000);
+      DWORD r = ae::WaitAny({&stop, &ready}, 5000);
       if (r != WAIT_OBJECT_0 + 1) break;
       consumed = produced.load();
       if (consumed == kItems) break;

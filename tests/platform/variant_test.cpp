@@ -41,13 +41,13 @@ TEST(Variant, NumbersConvertWithRoundingAndRangeChecks) {
 }
 
 TEST(Variant, BoolConvertsAsOleDoes) {
-  EXPECT_TRUE(Converted(VARIANT::Bool(true), VT_I4) == VARIANT::I4(-1));
-  EXPECT_TRUE(Converted(VARIANT::Bool(true), VT_UI2) == VARIANT::UI2(0xFFFF));
-  EXPECT_TRUE(Converted(VARIANT::I2(5), VT_BOOL) == VARIANT::Bool(true));
-  EXPECT_TRUE(Converted(VARIANT::R8(0.0), VT_BOOL) == VARIANT::Bool(false));
-  EXPECT_TRUE(Converted(VARIANT::Bstr(" True "), VT_BOOL) == VARIANT::Bool(true));
-  EXPECT_TRUE(Converted(VARIANT::Bstr("0"), VT_BOOL) == VARIANT::Bool(false));
-  EXPECT_TRUE(Converted(VARIANT::Bool(true), VT_BSTR) == VARIANT::Bstr("-1"));
+  EXPECT_TRUE(Converted(VARIANT::Boolean(true), VT_I4) == VARIANT::I4(-1));
+  EXPECT_TRUE(Converted(VARIANT::Boolean(true), VT_UI2) == VARIANT::UI2(0xFFFF));
+  EXPECT_TRUE(Converted(VARIANT::I2(5), VT_BOOL) == VARIANT::Boolean(true));
+  EXPECT_TRUE(Converted(VARIANT::R8(0.0), VT_BOOL) == VARIANT::Boolean(false));
+  EXPECT_TRUE(Converted(VARIANT::Bstr(" True "), VT_BOOL) == VARIANT::Boolean(true));
+  EXPECT_TRUE(Converted(VARIANT::Bstr("0"), VT_BOOL) == VARIANT::Boolean(false));
+  EXPECT_TRUE(Converted(VARIANT::Boolean(true), VT_BSTR) == VARIANT::Bstr("-1"));
   Converted(VARIANT::Bstr("maybe"), VT_BOOL, DISP_E_TYPEMISMATCH);
 }
 

@@ -112,7 +112,7 @@ TEST_F(AlarmArrayTest, StatesAcknowledgedBitAndFlagsDecodeAsPublished) {
   for (BYTE s = 0; s <= 7; ++s) {
     RaltoAlarmSetting alarm;
     alarm.state = s;
-    alarm.acknowledged = s % 2 ? TRUE : FALSE;
+    alarm.acknowledged = s % 2 ? true : false;
     alarm.flags = BYTE(0x10 + s);
     ASSERT_EQ(control_->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
     Decoded d = ReadDecoded("NODE1.LIC1.AS", Kind::kLevel);
@@ -129,7 +129,7 @@ TEST_F(AlarmArrayTest, StatesAcknowledgedBitAndFlagsDecodeAsPublished) {
   }
   RaltoAlarmSetting bit;
   bit.state = 1;
-  bit.acknowledged = FALSE;
+  bit.acknowledged = false;
   bit.flags = 0xFF;
   ASSERT_EQ(control_->SetAlarm("NODE2.P1.MTR.AS", bit), S_OK);
   Decoded d = ReadDecoded("NODE2.P1.MTR.AS", Kind::kBit);
@@ -140,7 +140,7 @@ TEST_F(AlarmArrayTest, StatesAcknowledgedBitAndFlagsDecodeAsPublished) {
   // Word 132 (HiHi, acknowledged) comes out as it should.
   RaltoAlarmSetting hihi;
   hihi.state = 4;
-  hihi.acknowledged = TRUE;
+  hihi.acknowledged = true;
   ASSERT_EQ(control_->SetAlarm("NODE1.TI2.AS", hihi), S_OK);
   EXPECT_EQ(ReadArray("NODE1.TI2.AS")[0] & 0xFF, 132u);
 
@@ -159,7 +159,7 @@ TEST_F(AlarmArrayTest, TheThreeTimesAreControllerLocalSecondsWithFractions) {
   for (int month : {7, 1}) {  // summer time (UTC+2) and winter time (UTC+1)
     RaltoAlarmSetting alarm;
     alarm.state = 3;
-    alarm.acknowledged = TRUE;
+    alarm.acknowledged = true;
     alarm.activation = TestTime(2024, month, 10, 10, 15, 30, 250);
     alarm.acknowledgement = TestTime(2024, month, 10, 10, 16, 0, 500);
     alarm.returnToNormal = TestTime(2024, month, 10, 10, 20, 5, 750);
@@ -293,10 +293,10 @@ TEST_F(AlarmArrayTest, AnAcknowledgementWordSetsBit7AndTheAcknowledgementTime) {
 
 TEST_F(AlarmArrayTest, IncoherentUpdatesGiveTheElementsOtherTimeStamps) {
   ASSERT_EQ(control_->UseManualClock(TestTime(2024, 9, 9, 9, 0, 0)), S_OK);
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   RaltoAlarmSetting alarm;
   alarm.state = 3;
-  alarm.acknowledged = FALSE;
+  alarm.acknowledged = false;
   alarm.activation = TestTime(2024, 9, 9, 8, 59, 0);
   ASSERT_EQ(control_->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
   std::vector<FILETIME> times;
@@ -311,7 +311,7 @@ TEST_F(AlarmArrayTest, IncoherentUpdatesGiveTheElementsOtherTimeStamps) {
   EXPECT_FALSE(Coherent(times)) << "with a later time stamp";
   EXPECT_EQ(times[1], TestTime(2024, 9, 9, 9, 0, 0, 500));
 
-  ASSERT_EQ(control_->SetIncoherentUpdates(FALSE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(false), S_OK);
   alarm.state = 4;
   ASSERT_EQ(control_->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
   ReadArray("NODE1.LIC1.AS", &times);
@@ -319,10 +319,10 @@ TEST_F(AlarmArrayTest, IncoherentUpdatesGiveTheElementsOtherTimeStamps) {
 }
 
 TEST_F(AlarmArrayTest, OnTheSystemClockHeldBackElementsFollowWithinAScan) {
-  ASSERT_EQ(control_->SetIncoherentUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetIncoherentUpdates(true), S_OK);
   RaltoAlarmSetting alarm;
   alarm.state = 1;
-  alarm.acknowledged = FALSE;
+  alarm.acknowledged = false;
   alarm.activation = TestTime(2024, 2, 2, 2, 2, 2);
   ASSERT_EQ(control_->SetAlarm("NODE1.TI2.AS", alarm), S_OK);
   std::vector<FILETIME> times;

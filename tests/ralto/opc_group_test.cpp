@@ -26,13 +26,13 @@ HRESULT AddMany(IOPCItemMgt* items, const std::vector<Def>& defs, bool validate,
     array[i].szItemID = copy[i].id == "<null>" ? nullptr : copy[i].id.data();
     array[i].szAccessPath = copy[i].path.data();
     array[i].hClient = OPCHANDLE(100 + i);
-    array[i].bActive = TRUE;
+    array[i].bActive = true;
     array[i].vtRequestedDataType = copy[i].type;
   }
   auto count = static_cast<DWORD>(defs.size());
   COpcTaskArray<OPCITEMRESULT> out(count);
   COpcTaskArray<HRESULT> codes(count);
-  HRESULT hr = validate ? items->ValidateItems(count, array.data(), FALSE, out.Put(), codes.Put())
+  HRESULT hr = validate ? items->ValidateItems(count, array.data(), false, out.Put(), codes.Put())
                         : items->AddItems(count, array.data(), out.Put(), codes.Put());
   results->assign(out.Get(), out.Get() + (out ? count : 0));
   errors->assign(codes.Get(), codes.Get() + (codes ? count : 0));
@@ -128,7 +128,7 @@ TEST_F(GroupTest, HandleListMethodsAnswerPerHandle) {
   EXPECT_EQ(items_->SetDatatypes(1, &b, types, errors.Put()), S_FALSE);
   EXPECT_EQ(errors[0], OPC_E_BADTYPE);
 
-  EXPECT_EQ(items_->SetActiveState(1, &b, FALSE, errors.Put()), S_OK);
+  EXPECT_EQ(items_->SetActiveState(1, &b, false, errors.Put()), S_OK);
   ASSERT_EQ(Read(OPC_DS_CACHE, {b}, &states, &codes), S_OK);
   EXPECT_EQ(states[0].wQuality, OPC_QUALITY_OUT_OF_SERVICE) << "an inactive item's cache";
   ASSERT_EQ(Read(OPC_DS_DEVICE, {b}, &states, &codes), S_OK);
@@ -294,12 +294,12 @@ TEST_F(GroupTest, OnDataChangeReportsChangedActiveItemsOfActiveGroups) {
   EXPECT_EQ(changes[0].time, TestTime(2024, 3, 1, 8, 0, 1));
 
   COpcTaskArray<HRESULT> errors(1);
-  ASSERT_EQ(items_->SetActiveState(1, &ti, FALSE, errors.Put()), S_OK);
+  ASSERT_EQ(items_->SetActiveState(1, &ti, false, errors.Put()), S_OK);
   control_->SetProcessValue("NODE1.TI2", 61);
   control_->AdvanceClock(1000);
   control_->TickUpdates();
   EXPECT_TRUE(sink_->TakeChanges().empty()) << "an inactive item is not reported";
-  ASSERT_EQ(items_->SetActiveState(1, &ti, TRUE, errors.Put()), S_OK);
+  ASSERT_EQ(items_->SetActiveState(1, &ti, true, errors.Put()), S_OK);
   control_->TickUpdates();
   changes = sink_->TakeChanges();
   ASSERT_EQ(changes.size(), 1u) << "an item made active reports its value";
@@ -320,7 +320,7 @@ TEST_F(GroupTest, OnDataChangeReportsChangedActiveItemsOfActiveGroups) {
   control_->TickUpdates();
   EXPECT_EQ(sink_->TakeChanges().size(), 3u) << "a group made active reports every active item";
 
-  ASSERT_EQ(server_->RemoveGroup(groupHandle_, FALSE), OPC_S_INUSE);
+  ASSERT_EQ(server_->RemoveGroup(groupHandle_, false), OPC_S_INUSE);
   groupHandle_ = 0;
   control_->SetProcessValue("NODE1.LIC1", 40);
   control_->AdvanceClock(1000);
@@ -329,7 +329,7 @@ TEST_F(GroupTest, OnDataChangeReportsChangedActiveItemsOfActiveGroups) {
 }
 
 TEST_F(GroupTest, TheUpdateThreadCallsAtTheRateAndTheSinkMayCallBack) {
-  ASSERT_EQ(control_->SetManualUpdates(FALSE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(false), S_OK);
   AddGroup();
   Advise();
   OPCHANDLE pi = Item("NODE1.LIC1.PI", 1);
@@ -344,10 +344,10 @@ TEST_F(GroupTest, TheUpdateThreadCallsAtTheRateAndTheSinkMayCallBack) {
     COpcTaskArray<HRESULT> errors(1);
     OPCHANDLE handle = pi;
     if (io->Read(OPC_DS_CACHE, 1, &handle, values.Put(), errors.Put()) == S_OK) ++reads;
-    if (reads == 2) removed = server->RemoveGroup(group, FALSE);
+    if (reads == 2) removed = server->RemoveGroup(group, false);
   };
   DWORD rate = 10, revised = 0;
-  BOOL active = TRUE;
+  BOOL active = true;
   ASSERT_EQ(state_->SetState(&rate, &revised, &active, nullptr, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(revised, 10u);
   for (int i = 0; i < 500 && reads < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));

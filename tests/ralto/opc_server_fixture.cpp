@@ -142,7 +142,7 @@ void RaltoOpcTest::SetUp() {
   ASSERT_TRUE(server_);
   control_ = Control(server_);
   ASSERT_TRUE(control_);
-  ASSERT_EQ(control_->SetManualUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(true), S_OK);
 }
 
 void RaltoOpcTest::TearDown() {
@@ -152,7 +152,7 @@ void RaltoOpcTest::TearDown() {
   io_.Reset();
   state_.Reset();
   items_.Reset();
-  if (server_ && groupHandle_) server_->RemoveGroup(groupHandle_, TRUE);
+  if (server_ && groupHandle_) server_->RemoveGroup(groupHandle_, true);
   control_.Reset();
   server_.Reset();
   sink_.Reset();
@@ -174,7 +174,7 @@ ComPtr<IRaltoOpcControl> RaltoOpcTest::Control(const ComPtr<IOPCServer>& server)
 
 void RaltoOpcTest::AddGroup() {
   DWORD revised = 0;
-  ASSERT_EQ(server_->AddGroup("", FALSE, 1000, 77, nullptr, nullptr, 0x800, &groupHandle_, &revised,
+  ASSERT_EQ(server_->AddGroup("", false, 1000, 77, nullptr, nullptr, 0x800, &groupHandle_, &revised,
                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items_.Put())),
             S_OK);
   ASSERT_EQ(revised, 1000u);
@@ -189,7 +189,7 @@ HRESULT RaltoOpcTest::AddItem(const std::string& id, OPCHANDLE client, OPCHANDLE
   OPCITEMDEF def;
   std::string itemId = id;
   def.szItemID = itemId.data();
-  def.bActive = TRUE;
+  def.bActive = true;
   def.hClient = client;
   def.vtRequestedDataType = requested;
   COpcTaskArray<OPCITEMRESULT> results(1);
@@ -240,7 +240,7 @@ HRESULT RaltoOpcTest::WriteI4(OPCHANDLE handle, LONG value, HRESULT* error) {
 
 void RaltoOpcTest::Activate(bool active) {
   DWORD revised = 0;
-  BOOL value = active ? TRUE : FALSE;
+  BOOL value = active ? true : false;
   ASSERT_EQ(state_->SetState(nullptr, &revised, &value, nullptr, nullptr, nullptr, nullptr), S_OK);
 }
 

@@ -63,7 +63,7 @@ TEST_F(ServerTest, InterfacesOfTheServerObjectShareOneIdentity) {
 TEST_F(ServerTest, AddGroupRevisesTheRateAndKeepsNamesUnique) {
   auto add = [&](const char* name, DWORD rate, OPCHANDLE* handle, DWORD* revised, ComPtr<IUnknown>& group,
                  const IID& iid = IID_IOPCGroupStateMgt, float* deadband = nullptr) {
-    return server_->AddGroup(name, TRUE, rate, 5, nullptr, deadband, 0x409, handle, revised, iid, group.Put());
+    return server_->AddGroup(name, true, rate, 5, nullptr, deadband, 0x409, handle, revised, iid, group.Put());
   };
   OPCHANDLE h1 = 0, h2 = 0, h3 = 0;
   DWORD revised = 0;
@@ -118,9 +118,9 @@ TEST_F(ServerTest, AddGroupRevisesTheRateAndKeepsNamesUnique) {
   EXPECT_EQ(add("Other", 1000, &h, &revised, none, IID_IOPCItemMgt, &badDeadband), E_INVALIDARG);
   EXPECT_FALSE(none);
   EXPECT_EQ(h, 0u);
-  EXPECT_EQ(server_->AddGroup("X", TRUE, 1000, 0, nullptr, nullptr, 0, &h, &revised, IID_IOPCItemMgt, nullptr),
+  EXPECT_EQ(server_->AddGroup("X", true, 1000, 0, nullptr, nullptr, 0, &h, &revised, IID_IOPCItemMgt, nullptr),
             E_INVALIDARG);
-  EXPECT_EQ(server_->AddGroup("X", TRUE, 1000, 0, nullptr, nullptr, 0, nullptr, &revised, IID_IOPCItemMgt,
+  EXPECT_EQ(server_->AddGroup("X", true, 1000, 0, nullptr, nullptr, 0, nullptr, &revised, IID_IOPCItemMgt,
                               none.Put()),
             E_INVALIDARG);
 
@@ -132,22 +132,22 @@ TEST_F(ServerTest, AddGroupRevisesTheRateAndKeepsNamesUnique) {
 
 TEST_F(ServerTest, RemoveGroupAnswersInUseWhileTheClientHoldsTheGroup) {
   AddGroup();
-  EXPECT_EQ(server_->RemoveGroup(groupHandle_, FALSE), OPC_S_INUSE);
-  EXPECT_EQ(server_->RemoveGroup(groupHandle_, FALSE), E_INVALIDARG) << "already removed";
+  EXPECT_EQ(server_->RemoveGroup(groupHandle_, false), OPC_S_INUSE);
+  EXPECT_EQ(server_->RemoveGroup(groupHandle_, false), E_INVALIDARG) << "already removed";
   // The removed group still answers its interfaces until released.
   DWORD revised;
-  BOOL active = TRUE;
+  BOOL active = true;
   EXPECT_EQ(state_->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr), S_OK);
   groupHandle_ = 0;
 
   OPCHANDLE handle = 0;
   ComPtr<IUnknown> group;
-  ASSERT_EQ(server_->AddGroup("Temp", FALSE, 500, 0, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
+  ASSERT_EQ(server_->AddGroup("Temp", false, 500, 0, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
                               group.Put()),
             S_OK);
   group.Reset();
-  EXPECT_EQ(server_->RemoveGroup(handle, FALSE), S_OK) << "nobody else holds it";
-  EXPECT_EQ(server_->RemoveGroup(12345, TRUE), E_INVALIDARG);
+  EXPECT_EQ(server_->RemoveGroup(handle, false), S_OK) << "nobody else holds it";
+  EXPECT_EQ(server_->RemoveGroup(12345, true), E_INVALIDARG);
 }
 
 TEST_F(ServerTest, StatusErrorTextsAndGroupEnumeration) {
@@ -390,7 +390,7 @@ TEST_F(ServerTest, ServersOfOneProcessShareThePlant) {
   ComPtr<IRaltoOpcControl> control = Control(second);
   RaltoAlarmSetting alarm;
   alarm.state = 4;
-  alarm.acknowledged = FALSE;
+  alarm.acknowledged = false;
   ASSERT_EQ(control->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
   AddGroup();
   OPCHANDLE handle = Item("NODE1.LIC1.AS", 1);

@@ -101,8 +101,8 @@ TEST_F(AreaBrowserTest, DisabledAreasAndSourcesSendNothing) {
   EXPECT_TRUE(Level("Yard.A")->Enabled());
 
   sink->Clear();
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
-  Level("Yard.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
+  Level("Yard.A")->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(1));
   ASSERT_EQ(server_->EnableConditionBySource(1, &pic), S_OK);
   ASSERT_TRUE(sink->WaitForEvents(2));

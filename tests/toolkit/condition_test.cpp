@@ -56,7 +56,7 @@ class ConditionTest : public ToolkitTest {
 
 TEST_F(ConditionTest, ActivationEntersSubconditionAwaitingAcknowledgement) {
   FILETIME t1 = Time(1000);
-  ASSERT_EQ(condition_->Activate("Hi", "TIC100 high", TRUE, &t1), S_OK);
+  ASSERT_EQ(condition_->Activate("Hi", "TIC100 high", true, &t1), S_OK);
 
   EXPECT_TRUE(condition_->Active());
   EXPECT_FALSE(condition_->Acked());
@@ -89,7 +89,7 @@ TEST_F(ConditionTest, ActivationEntersSubconditionAwaitingAcknowledgement) {
 }
 
 TEST_F(ConditionTest, UnknownSubconditionChangesNothing) {
-  EXPECT_EQ(condition_->Activate("Lo", "m", TRUE, nullptr), E_INVALIDARG);
+  EXPECT_EQ(condition_->Activate("Lo", "m", true, nullptr), E_INVALIDARG);
   EXPECT_FALSE(condition_->Active());
   EXPECT_TRUE(condition_->Acked());
   EXPECT_EQ(condition_->Cookie(), 0u);
@@ -100,15 +100,15 @@ TEST_F(ConditionTest, UnknownSubconditionChangesNothing) {
 
 TEST_F(ConditionTest, ActivateSendsOnlyWhatChangedAndNewActivationsGetNewCookies) {
   FILETIME t1 = Time(1000), t2 = Time(2000), t3 = Time(3000);
-  condition_->Activate("Hi", "m1", TRUE, &t1);
+  condition_->Activate("Hi", "m1", true, &t1);
   DWORD first = condition_->Cookie();
   Sent();
 
-  condition_->Activate("Hi", "m1", TRUE, &t1);
+  condition_->Activate("Hi", "m1", true, &t1);
   EXPECT_TRUE(Sent().empty()) << "an Activate that changes nothing sends nothing";
   EXPECT_EQ(condition_->Cookie(), first);
 
-  condition_->Activate("Hi", "m2", TRUE, &t1);
+  condition_->Activate("Hi", "m2", true, &t1);
   auto events = Sent();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].wChangeMask, OPC_CHANGE_MESSAGE);
@@ -116,7 +116,7 @@ TEST_F(ConditionTest, ActivateSendsOnlyWhatChangedAndNewActivationsGetNewCookies
 
   condition_->Acknowledge("op", "", nullptr);
   Sent();
-  condition_->Activate("Hi", "m2", TRUE, &t2);
+  condition_->Activate("Hi", "m2", true, &t2);
   events = Sent();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].wChangeMask, OPC_CHANGE_SUBCONDITION | OPC_CHANGE_ACK_STATE);
@@ -126,7 +126,7 @@ TEST_F(ConditionTest, ActivateSendsOnlyWhatChangedAndNewActivationsGetNewCookies
   EXPECT_EQ(condition_->SubconditionLastActiveTime(), t2);
 
   DWORD second = condition_->Cookie();
-  condition_->Activate("HiHi", "m2", TRUE, &t3);
+  condition_->Activate("HiHi", "m2", true, &t3);
   events = Sent();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].wChangeMask, OPC_CHANGE_SUBCONDITION | OPC_CHANGE_SEVERITY);
@@ -137,11 +137,11 @@ TEST_F(ConditionTest, ActivateSendsOnlyWhatChangedAndNewActivationsGetNewCookies
 
 TEST_F(ConditionTest, ReturnToNormalWithAcknowledgementStillRequired) {
   FILETIME t1 = Time(1000), t2 = Time(5000);
-  condition_->Activate("Hi", "high", TRUE, &t1);
+  condition_->Activate("Hi", "high", true, &t1);
   DWORD cookie = condition_->Cookie();
   Sent();
 
-  ASSERT_EQ(condition_->Deactivate("normal", TRUE, &t2), S_OK);
+  ASSERT_EQ(condition_->Deactivate("normal", true, &t2), S_OK);
   EXPECT_FALSE(condition_->Active());
   EXPECT_FALSE(condition_->Acked());
   EXPECT_EQ(condition_->ActiveSubcondition(), "Hi") << "kept to name what returned to normal";
@@ -156,7 +156,7 @@ TEST_F(ConditionTest, ReturnToNormalWithAcknowledgementStillRequired) {
   EXPECT_EQ(events[0].ftTime, t2);
   EXPECT_EQ(events[0].ftActiveTime, t1);
 
-  condition_->Deactivate("normal", TRUE, &t2);
+  condition_->Deactivate("normal", true, &t2);
   EXPECT_TRUE(Sent().empty());
 
   ASSERT_EQ(condition_->Acknowledge("op", "seen", nullptr), S_OK);
@@ -167,9 +167,9 @@ TEST_F(ConditionTest, ReturnToNormalWithAcknowledgementStillRequired) {
 
 TEST_F(ConditionTest, ReturnToNormalWithoutAcknowledgementLeavesNothingAwaiting) {
   FILETIME t1 = Time(1000);
-  condition_->Activate("Hi", "high", TRUE, &t1);
+  condition_->Activate("Hi", "high", true, &t1);
   Sent();
-  condition_->Deactivate("high", FALSE, nullptr);
+  condition_->Deactivate("high", false, nullptr);
   EXPECT_TRUE(condition_->Acked());
   auto events = Sent();
   ASSERT_EQ(events.size(), 1u);
@@ -181,7 +181,7 @@ TEST_F(ConditionTest, ReturnToNormalWithoutAcknowledgementLeavesNothingAwaiting)
 
 TEST_F(ConditionTest, AcknowledgeRecordsActorOnceOnly) {
   FILETIME t1 = Time(1000), tAck = Time(1500);
-  condition_->Activate("HiHi", "very high", TRUE, &t1);
+  condition_->Activate("HiHi", "very high", true, &t1);
   Sent();
   ASSERT_EQ(condition_->Acknowledge("operator1", "on it", &tAck), S_OK);
   EXPECT_TRUE(condition_->Acked());
@@ -205,7 +205,7 @@ TEST_F(ConditionTest, AcknowledgeRecordsActorOnceOnly) {
 
 TEST_F(ConditionTest, NullTimeMeansNow) {
   FILETIME before = GetSystemTimeAsFileTime();
-  condition_->Activate("Hi", "m", TRUE, nullptr);
+  condition_->Activate("Hi", "m", true, nullptr);
   condition_->Acknowledge("op", "", nullptr);
   FILETIME after = GetSystemTimeAsFileTime();
   for (FILETIME t : {condition_->SubconditionLastActiveTime(), condition_->ConditionLastActiveTime(),
@@ -228,17 +228,17 @@ TEST_F(ConditionTest, QualityChangeIsAnEventOfItsOwn) {
 
 TEST_F(ConditionTest, DisabledConditionKeepsStateButSendsNothing) {
   auto* source = new CAESource("Quiet.A", 1);
-  CAECondition prototype(source, "Level", kLevelCategory, FALSE);
+  CAECondition prototype(source, "Level", kLevelCategory, false);
   prototype.AddSubcondition(CAESubcondition("Hi", "", 500, ""));
   CAECondition* quiet = source->AddCondition(prototype);
   ASSERT_NE(g_SourceCache.AddSource(source), 0);
 
-  quiet->Activate("Hi", "m", TRUE, nullptr);
+  quiet->Activate("Hi", "m", true, nullptr);
   EXPECT_TRUE(quiet->Active());
   EXPECT_FALSE(quiet->Enabled());
   EXPECT_TRUE(Sent().empty());
 
-  ASSERT_EQ(quiet->SetEnabled(TRUE), S_OK);
+  ASSERT_EQ(quiet->SetEnabled(true), S_OK);
   auto events = Sent();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].wChangeMask, OPC_CHANGE_ENABLE_STATE);
@@ -264,8 +264,8 @@ TEST_F(ConditionTest, ConditionsAndSubconditionsAreCopiedAndUniqueByName) {
 TEST_F(ConditionTest, ConditionWithoutSourceRefusesChanges) {
   CAECondition orphan(nullptr, "Level", kLevelCategory);
   orphan.AddSubcondition(CAESubcondition("Hi", "", 500, ""));
-  EXPECT_EQ(orphan.Activate("Hi", "", TRUE, nullptr), E_UNEXPECTED);
-  EXPECT_EQ(orphan.Deactivate("", FALSE, nullptr), E_UNEXPECTED);
+  EXPECT_EQ(orphan.Activate("Hi", "", true, nullptr), E_UNEXPECTED);
+  EXPECT_EQ(orphan.Deactivate("", false, nullptr), E_UNEXPECTED);
   EXPECT_EQ(orphan.Acknowledge("op", "", nullptr), E_UNEXPECTED);
   EXPECT_FALSE(orphan.Active());
 }

@@ -51,7 +51,7 @@ TEST_F(EventServerTest, AcknowledgementRulesAndCodes) {
   auto subscription = Subscribe(server.Get(), sink.Get());
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
   FILETIME t1 = Time(1000);
-  level->Activate("Hi", "high", TRUE, &t1);
+  level->Activate("Hi", "high", true, &t1);
   DWORD cookie = level->Cookie();
 
   std::vector<std::string> sources{"Plant/Unit1/TIC100.A", "Plant/Unit1/Nope.A", "Plant/Unit1/TIC100.A",
@@ -94,9 +94,9 @@ TEST_F(EventServerTest, AcknowledgementOfAnOlderActivationIsRefused) {
   ComPtr<IOPCEventServer> server = Connect();
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
   FILETIME t1 = Time(1000), t2 = Time(2000);
-  level->Activate("Hi", "high", TRUE, &t1);
+  level->Activate("Hi", "high", true, &t1);
   DWORD oldCookie = level->Cookie();
-  level->Activate("HiHi", "higher", TRUE, &t2);
+  level->Activate("HiHi", "higher", true, &t2);
 
   std::string source = "Plant/Unit1/TIC100.A", condition = "Level";
   std::vector<HRESULT> errors;
@@ -110,7 +110,7 @@ TEST_F(EventServerTest, AcknowledgementOfAnOlderActivationIsRefused) {
 TEST_F(EventServerTest, AcknowledgedCallbackRunsWithoutToolkitLocks) {
   ComPtr<IOPCEventServer> server = Connect();
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
-  level->Activate("Hi", "high", TRUE, nullptr);
+  level->Activate("Hi", "high", true, nullptr);
 
   // The server's write-back takes its cache and source locks from its own
   // threads; it must get them while the callback runs.
@@ -148,7 +148,7 @@ TEST_F(EventServerTest, AcknowledgementFromInsideOnEvent) {
                                &errors);
   });
   auto subscription = Subscribe(server.Get(), sink.Get());
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "high", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "high", true, nullptr);
 
   ASSERT_TRUE(sink->WaitForEvents(2));
   EXPECT_EQ(result, S_OK);
@@ -216,9 +216,9 @@ TEST_F(EventServerTest, StatisticsMove) {
   EXPECT_EQ(stat(0), 20);
   int32_t generated = stat(4), notifications = stat(5);
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
-  level->Activate("Hi", "high", TRUE, nullptr);
+  level->Activate("Hi", "high", true, nullptr);
   level->Acknowledge("op", "", nullptr);
-  level->Deactivate("", FALSE, nullptr);
+  level->Deactivate("", false, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(3));
   EXPECT_EQ(stat(4) - generated, 3);
   EXPECT_GE(stat(5) - notifications, 1);
@@ -301,14 +301,14 @@ TEST_F(EventServerTest, ConditionStateWithAttributes) {
   struct Attributes : RecordingCallback {
     BOOL GetConditionAttributeValues(LONG, DWORD count, const DWORD* ids, CAECondition*, VARIANT* values) override {
       for (DWORD i = 0; i < count; ++i) values[i] = VARIANT::Bstr("value" + std::to_string(ids[i]));
-      return TRUE;
+      return true;
     }
   } attributes;
   g_ServerInterface.SetCallbackObject(&attributes);
   ComPtr<IOPCEventServer> server = Connect();
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
   FILETIME t1 = Time(1000);
-  level->Activate("HiHi", "very high", TRUE, &t1);
+  level->Activate("HiHi", "very high", true, &t1);
 
   OPCCONDITIONSTATE state;
   DWORD ids[] = {kUserAttribute, 77};
@@ -325,7 +325,7 @@ TEST_F(EventServerTest, ConditionStateWithAttributes) {
   EXPECT_EQ(state.pEventAttributes[0].bstrVal, "value1");
   EXPECT_EQ(state.pEventAttributes[1].vt, VT_EMPTY);
 
-  level->Deactivate("", FALSE, nullptr);
+  level->Deactivate("", false, nullptr);
   ASSERT_EQ(server->GetConditionState("Plant/Unit1/TIC100.A", "Level", 0, nullptr, &state), S_OK);
   EXPECT_EQ(state.szActiveSubCondition, "");
   EXPECT_EQ(state.dwASCSeverity, 1u);
@@ -352,8 +352,8 @@ TEST_F(EventServerTest, ConcurrentAlarmRoadAndClientsKeepOrder) {
       for (int i = first; i < kSources; i += 2) {
         CAECondition* level = Level("Plant/Unit" + std::to_string(i % 2) + "/S" + std::to_string(i));
         FILETIME on = Time(round * 10), off = Time(round * 10 + 5);
-        level->Activate(round % 2 ? "Hi" : "HiHi", "on", TRUE, &on);
-        level->Deactivate("off", TRUE, &off);
+        level->Activate(round % 2 ? "Hi" : "HiHi", "on", true, &on);
+        level->Deactivate("off", true, &off);
       }
     }
   };

@@ -104,7 +104,7 @@ TEST_F(ServerInterfaceTest, TraceFileStaysBelowItsCap) {
   std::ofstream(notADirectory) << "x";
   EXPECT_EQ(g_ServerInterface.SetTraceInfo(1, 1, notADirectory + "/AETrace.txt", 1000), E_FAIL);
   ASSERT_EQ(g_ServerInterface.SetTraceInfo(2, 1, file, 2000), S_OK);
-  g_ServerInterface.EnableCOMCallTracing(TRUE);
+  g_ServerInterface.EnableCOMCallTracing(true);
 
   ComPtr<IOPCEventServer> server;
   ASSERT_EQ(CoCreateInstance(kTestClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer, server.PutVoid()), S_OK);

@@ -53,19 +53,19 @@ TEST_F(SubscriptionTest, EventsReachOnlyMatchingSubscriptions) {
   ASSERT_EQ(severe.subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 800, 1000, 0, nullptr, 0, nullptr), S_OK);
   ASSERT_EQ(bits.subscription->SetFilter(OPC_ALL_EVENTS, 1, &bitCategory, 1, 1000, 0, nullptr, 0, nullptr), S_OK);
   ASSERT_EQ(tracking.subscription->SetFilter(OPC_TRACKING_EVENT, 0, nullptr, 1, 1000, 0, nullptr, 0, nullptr), S_OK);
-  BOOL off = FALSE;
+  BOOL off = false;
   DWORD revisedBuffer, revisedMax;
   ASSERT_EQ(inactive.subscription->SetState(&off, nullptr, nullptr, 7, &revisedBuffer, &revisedMax), S_OK);
 
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
-  Level("Plant/Unit2/PIC200.A")->Activate("HiHi", "", TRUE, nullptr);
-  Level("Yard/FIC300.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("HiHi", "", true, nullptr);
+  Level("Yard/FIC300.A")->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(all.sink->WaitForEvents(3));
   ASSERT_TRUE(unit1.sink->WaitForEvents(1));
   ASSERT_TRUE(pics.sink->WaitForEvents(1));
   ASSERT_TRUE(severe.sink->WaitForEvents(1));
   // A last event that everyone with a matching filter sees, so that nothing is still on its way.
-  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", true, nullptr);
   ASSERT_TRUE(unit1.sink->WaitForEvents(2));
   ASSERT_TRUE(severe.sink->WaitForEvents(2));
 
@@ -91,8 +91,8 @@ TEST_F(SubscriptionTest, FilterIsValidatedAndReportedBack) {
 
   // Names are taken as given until validation is switched on.
   EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &unknownArea, 1, &unknownSource), S_OK);
-  g_ServerInterface.ValidateSourcesInSetFilter(TRUE);
-  g_ServerInterface.ValidateAreasInSetFilter(TRUE);
+  g_ServerInterface.ValidateSourcesInSetFilter(true);
+  g_ServerInterface.ValidateAreasInSetFilter(true);
   EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 0, nullptr, 1, &unknownSource), E_INVALIDARG);
   EXPECT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 1, &unknownArea, 0, nullptr), E_INVALIDARG);
   std::string area = "Plant/Unit2", source = "Yard/*";
@@ -116,11 +116,11 @@ TEST_F(SubscriptionTest, MaxSizeGroupsAndOrderIsKept) {
   // A long buffer time: only the max size makes the second callback happen.
   auto subscription = Subscribe(server_.Get(), sink.Get(), 60000, 3);
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
-  level->Activate("Hi", "m0", TRUE, nullptr);
+  level->Activate("Hi", "m0", true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(1));
-  for (int i = 1; i <= 3; ++i) level->Activate("Hi", "m" + std::to_string(i), TRUE, nullptr);
+  for (int i = 1; i <= 3; ++i) level->Activate("Hi", "m" + std::to_string(i), true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(4));
-  level->Activate("Hi", "m4", TRUE, nullptr);
+  level->Activate("Hi", "m4", true, nullptr);
   DWORD zero = 0, revisedBuffer, revisedMax;
   ASSERT_EQ(subscription->SetState(nullptr, &zero, nullptr, 9, &revisedBuffer, &revisedMax), S_OK);
   EXPECT_EQ(revisedBuffer, 0u);
@@ -151,14 +151,14 @@ TEST_F(SubscriptionTest, RefreshResendsConditionsThatNeedAttention) {
   auto sink = TestSink::Make();
   DWORD cookie = 0;
   auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 0, 7, &cookie);
-  BOOL off = FALSE;
+  BOOL off = false;
   DWORD revisedBuffer, revisedMax;
   ASSERT_EQ(subscription->SetState(&off, nullptr, nullptr, 7, &revisedBuffer, &revisedMax), S_OK);
   AddLevelSource("Yard/Quiet.A");
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "active unacked", TRUE, nullptr);
-  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "active acked", FALSE, nullptr);
-  Level("Yard/FIC300.A")->Activate("Hi", "", TRUE, nullptr);
-  Level("Yard/FIC300.A")->Deactivate("back, unacked", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "active unacked", true, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "active acked", false, nullptr);
+  Level("Yard/FIC300.A")->Activate("Hi", "", true, nullptr);
+  Level("Yard/FIC300.A")->Deactivate("back, unacked", true, nullptr);
 
   EXPECT_EQ(subscription->Refresh(cookie + 1), E_INVALIDARG);
   EXPECT_EQ(subscription->CancelRefresh(cookie), E_FAIL);
@@ -176,8 +176,8 @@ TEST_F(SubscriptionTest, RefreshIsBusyUntilDeliveredAndCanBeCancelled) {
   auto sink = TestSink::Make();
   DWORD cookie = 0;
   auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 1, 7, &cookie);
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
-  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
+  Level("Plant/Unit2/PIC200.A")->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(2));
   sink->Clear();
 
@@ -208,7 +208,7 @@ TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
     BOOL GetConditionAttributeValues(LONG, DWORD count, const DWORD* ids, CAECondition* condition,
                                      VARIANT* values) override {
       for (DWORD i = 0; i < count; ++i) values[i] = VARIANT::Bstr(condition->Message() + "#" + std::to_string(ids[i]));
-      return TRUE;
+      return true;
     }
   } attributes;
   g_ServerInterface.SetCallbackObject(&attributes);
@@ -223,8 +223,8 @@ TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
   ASSERT_EQ(subscription->GetReturnedAttributes(kLevelCategory, &selected), S_OK);
   EXPECT_EQ(selected, (std::vector<DWORD>{kUserAttribute, kCommentAttribute}));
 
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "first", TRUE, nullptr);
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "second", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "first", true, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "second", true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(2));
   auto events = sink->Events();
   ASSERT_EQ(events[0].pEventAttributes.size(), 2u);
@@ -237,7 +237,7 @@ TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
 TEST_F(SubscriptionTest, ConnectionPointRules) {
   ComPtr<IUnknown> unknown;
   DWORD revisedBuffer, revisedMax;
-  ASSERT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IConnectionPointContainer, unknown.Put(),
+  ASSERT_EQ(server_->CreateEventSubscription(true, 0, 0, 1, IID_IConnectionPointContainer, unknown.Put(),
                                              &revisedBuffer, &revisedMax),
             S_OK);
   ComPtr<IConnectionPointContainer> container;
@@ -260,7 +260,7 @@ TEST_F(SubscriptionTest, ConnectionPointRules) {
   ComPtr<IUnknown> notASink;
   ASSERT_EQ(server_->CreateAreaBrowser(IID_IUnknown, notASink.Put()), S_OK);
   EXPECT_EQ(point->Advise(notASink.Get(), &other), CONNECT_E_CANNOTCONNECT);
-  EXPECT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSink, unknown.Put(), &revisedBuffer,
+  EXPECT_EQ(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSink, unknown.Put(), &revisedBuffer,
                                              &revisedMax),
             E_NOINTERFACE);
 }
@@ -274,9 +274,9 @@ TEST_F(SubscriptionTest, ClientMayLeaveFromInsideOnEvent) {
     if (!released.exchange(true)) raw->Release();
   });
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
-  level->Activate("Hi", "", TRUE, nullptr);
+  level->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(Eventually([&] { return released.load(); }));
-  level->Activate("HiHi", "", TRUE, nullptr);
+  level->Activate("HiHi", "", true, nullptr);
   VARIANT subscriptions;
   ASSERT_TRUE(Eventually([&] {
     g_ServerInterface.GetStatistic(2, &subscriptions);
@@ -292,7 +292,7 @@ TEST_F(SubscriptionTest, StoppingDoesNotWaitForeverForAStuckSink) {
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   });
   auto subscription = Subscribe(server_.Get(), sink.Get());
-  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(Eventually([&] { return inside.load(); }));
 
   ScopedDebugCapture debug;
@@ -300,7 +300,7 @@ TEST_F(SubscriptionTest, StoppingDoesNotWaitForeverForAStuckSink) {
   dispatcher.Stop(20);
   EXPECT_TRUE(debug.Contains("delivery thread is held"));
   // The alarm road goes on; a new delivery thread takes over once the sink returns.
-  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", TRUE, nullptr);
+  Level("Plant/Unit1/TIC100.A")->Activate("HiHi", "", true, nullptr);
   dispatcher.Start();
   sink->SetHook(nullptr);
   release = true;

@@ -173,7 +173,7 @@ class ToolkitTest : public ::testing::Test {
                                                     DWORD* cookie = nullptr) {
     ComPtr<IUnknown> unknown;
     DWORD revisedBuffer = 0, revisedMax = 0;
-    EXPECT_EQ(server->CreateEventSubscription(TRUE, bufferTime, maxSize, handle, IID_IOPCEventSubscriptionMgt,
+    EXPECT_EQ(server->CreateEventSubscription(true, bufferTime, maxSize, handle, IID_IOPCEventSubscriptionMgt,
                                               unknown.Put(), &revisedBuffer, &revisedMax),
               S_OK);
     ComPtr<IOPCEventSubscriptionMgt> subscription;

@@ -87,7 +87,7 @@ void AckRoadTest::SetUp() {
   ASSERT_EQ(CLSIDFromProgID(kRaltoOpcProgId, &clsid), S_OK);
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid()), S_OK);
   ASSERT_EQ(controlServer_.As(IID_IRaltoOpcControl, control_), S_OK);
-  ASSERT_EQ(control_->SetManualUpdates(TRUE), S_OK);
+  ASSERT_EQ(control_->SetManualUpdates(true), S_OK);
   ASSERT_EQ(control_->UseManualClock(PlantTime(0)), S_OK);
   ASSERT_EQ(control_->ReloadDocuments(), S_OK);
 
@@ -103,7 +103,7 @@ void AckRoadTest::SetUp() {
             S_OK);
   ComPtr<IUnknown> subscription;
   DWORD bufferTime = 0, maxSize = 0;
-  ASSERT_EQ(server_->CreateEventSubscription(TRUE, 0, 0, 1, IID_IOPCEventSubscriptionMgt, subscription.Put(),
+  ASSERT_EQ(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSubscriptionMgt, subscription.Put(),
                                              &bufferTime, &maxSize),
             S_OK);
   ASSERT_EQ(subscription.As(IID_IOPCEventSubscriptionMgt, subscription_), S_OK);
@@ -130,7 +130,7 @@ ONEVENTSTRUCT AckRoadTest::RaiseAlarm(const std::string& stateWord, const std::s
                                       BYTE flags, FILETIME activation) {
   RaltoAlarmSetting alarm;
   alarm.state = state;
-  alarm.acknowledged = FALSE;
+  alarm.acknowledged = false;
   alarm.flags = flags;
   alarm.activation = activation;
   EXPECT_EQ(control_->SetAlarm(stateWord, alarm), S_OK) << stateWord;

@@ -46,7 +46,7 @@ class AckRoadTest : public testing::Test {
   CDerivedSource* Source(const std::string& name);
 
   CLumAEServerCallback callback_{50};
-  ManualClock processorClock_;
+  ae::ManualClock processorClock_;
   std::unique_ptr<CServerCore> core_;
   std::unique_ptr<CAlarmLog> log_;
   std::string logFolder_;
