@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int32_t kSupplyFailed = 4;
-constexpr int32_t kNoEntries = 2;
 constexpr uint32_t kUnknownUserString = 1023;
 constexpr WORD kGoodQuality = 192;
 constexpr char kSubconditionDefinition[] = "NOT IMPL";
@@ -98,11 +96,11 @@ DWORD SeverityFromPriority(DWORD priorityCode) {
   }
 }
 
-int32_t BuildSourcesForVariable(const std::string& serverName) {
+SourceBuildResult BuildSourcesForVariable(const std::string& serverName) {
   CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
   AlarmConditionEntries entries;
-  if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSupplyFailed;
-  if (entries.empty() || !entries.front()) return kNoEntries;
+  if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSourceBuildSupplyFailed;
+  if (entries.empty() || !entries.front()) return kSourceBuildNoEntries;
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);
@@ -125,15 +123,15 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
     }
     entry.reset();
   }
-  return 0;
+  return kSourceBuildOk;
 }
 
-int32_t BuildNodeSources(const std::string& nodeName) {
+SourceBuildResult BuildNodeSources(const std::string& nodeName) {
   CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
-  if (!supply) return E_POINTER;
+  if (!supply) return kSourceBuildNoSupply;
   AlarmConditionEntries entries;
-  if (supply->GetNodeConditionEntries(nodeName, entries) != 0) return kSupplyFailed;
-  if (entries.empty() || !entries.front()) return kNoEntries;
+  if (supply->GetNodeConditionEntries(nodeName, entries) != 0) return kSourceBuildSupplyFailed;
+  if (entries.empty() || !entries.front()) return kSourceBuildNoEntries;
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);
@@ -148,7 +146,7 @@ int32_t BuildNodeSources(const std::string& nodeName) {
     }
     entry.reset();
   }
-  return 0;
+  return kSourceBuildOk;
 }
 
 int32_t WithdrawAreaSource(const std::string& baseName, const std::string& /*area*/, AlarmKind kind) {

@@ -26,8 +26,6 @@ constexpr uint32_t kProducedDataParseError = 61470;
 constexpr uint32_t kMemberNotAccessible = 61471;
 constexpr uint32_t kProducedDataNotLoaded = 61472;
 
-// The source-build result that means "the connection had no alarm entries".
-constexpr int32_t kNoEntriesBuilt = 2;
 constexpr int kElementCount = 4;
 
 bool WindowVisible() { return g_bInteractive.load() != 0; }
@@ -91,7 +89,7 @@ CConfigImport::CConfigImport(CAlarmVarStore& store, bool incremental)
 HRESULT CConfigImport::Run() {
   try {
     CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
-    clearInitialPending_ = !incremental_ && supply && supply->LastSourceBuildResult() == kNoEntriesBuilt;
+    clearInitialPending_ = !incremental_ && supply && supply->LastSourceBuildResult() == kSourceBuildNoEntries;
     return ImportSummary();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -31,7 +31,7 @@ class CListSupply : public CAlarmEntrySupply {
     names.push_back(node);
     return Copy(entries);
   }
-  int32_t LastSourceBuildResult() const override { return 1; }
+  SourceBuildResult LastSourceBuildResult() const override { return kSourceBuildNotRun; }
 
   std::vector<std::unique_ptr<AlarmConditionEntry>> list;
   std::vector<std::string> names;
