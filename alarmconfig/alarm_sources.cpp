@@ -96,6 +96,17 @@ DWORD SeverityFromPriority(DWORD priorityCode) {
   }
 }
 
+const char* SourceBuildResultText(SourceBuildResult result) {
+  switch (result) {
+    case kSourceBuildOk: return "alarm sources built";
+    case kSourceBuildNotRun: return "no source build yet";
+    case kSourceBuildNoEntries: return "no alarm sources";
+    case kSourceBuildSupplyFailed: return "the alarm entries could not be supplied";
+    case kSourceBuildNoSupply: return "no connection manager";
+  }
+  return "unknown result";
+}
+
 SourceBuildResult BuildSourcesForVariable(const std::string& serverName) {
   CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
   AlarmConditionEntries entries;

@@ -36,6 +36,9 @@ enum SourceBuildResult : int32_t {
   kSourceBuildNoSupply = E_POINTER,  // no connection manager (BuildNodeSources only)
 };
 
+// A short text naming `result` ("no alarm sources", ...), for the tools.
+const char* SourceBuildResultText(SourceBuildResult result);
+
 // 1 -> 900, 2 -> 800, 3 -> 600, 4 -> 400, 5 -> 200, anything else -> 1000.
 DWORD SeverityFromPriority(DWORD priorityCode);
 
