@@ -5,6 +5,7 @@
 #include "alarmconfig/alarm_entry_supply.h"
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/source_name.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "platform/resource_strings.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kUnknownUserString = 1023;
 constexpr WORD kGoodQuality = 192;
 constexpr char kSubconditionDefinition[] = "NOT IMPL";
 
@@ -70,7 +70,7 @@ void WithdrawSource(CAESource& source) {
   for (int i = 0, n = source.NumberOfConditions(); i < n; ++i) {
     CAECondition* condition = source.GetConditionAt(i);
     std::string acknowledger = condition->AcknowledgerID();
-    if (acknowledger.empty()) acknowledger = LoadResourceString(kUnknownUserString);
+    if (acknowledger.empty()) acknowledger = LoadResourceString(kStringUnknownUser);
     if (derived) derived->SetAckInProgress(true);
     condition->Acknowledge(acknowledger, std::string(), nullptr);
     condition->Deactivate(std::string(), FALSE, nullptr);

@@ -56,8 +56,9 @@ SourceBuildResult BuildNodeSources(const std::string& nodeName);
 
 // When a variable's area changes: withdraws the source baseName "."
 // suffix(kind) if the cache has it: each condition is acknowledged as its
-// acknowledger (or "Unknown User", string 1023) and deactivated, with the
-// source's AckInProgress set meanwhile, and the source leaves the cache.
+// acknowledger (or "Unknown User", kStringUnknownUser) and deactivated,
+// with the source's AckInProgress set meanwhile, and the source leaves the
+// cache.
 // `area` is the old area, for the record only. Result 0.
 int32_t WithdrawAreaSource(const std::string& baseName, const std::string& area, AlarmKind kind);
 

@@ -22,6 +22,7 @@
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/resource_string_table.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/connection_manager.h"
 #include "platform/resource_strings.h"
@@ -35,7 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kDefaultServerName = 61463;
 constexpr char kStringsFile[] = "aeconfig-strings.xml";
 
 int Usage() {
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     manager.client = std::make_unique<C_OPC_DA_Client>();
     hr = manager.client->ImportConfiguration(false);
     if (hr == S_OK) {
-      std::string serverName = LoadResourceString(kDefaultServerName);
+      std::string serverName = LoadResourceString(kStringDefaultServer);
       build = BuildSourcesForVariable(serverName.empty() ? "Brixham.RaltoOPC" : serverName);
       manager.lastSourceBuildResult = *build;
     }
