@@ -71,8 +71,9 @@ bool AcceptsRecords(const CLogDocument& doc);
 // 10 MB). False, and nothing added, when !AcceptsRecords(doc).
 bool AppendRecord(CLogDocument& doc, const AckRecord& record);
 // Replaces the content of the file open for writing in `file` with the
-// serialised document, durably and atomically, and closes `file`. False
-// when that failed; the file then keeps its old content.
+// serialised document atomically, and closes `file` (CLogFile::
+// ReplaceAndClose): true once the new content is in place, false when it
+// is not; the file then keeps its old content.
 // REQUIRES: file.IsWritable().
 bool SaveLogDocument(const CLogDocument& doc, CLogFile& file);
 

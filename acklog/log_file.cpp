@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "platform/debug.h"
+
 namespace {
 
 // A file replaced by another writer between our open and our lock is
@@ -39,6 +41,33 @@ std::string FolderOf(const std::string& path) {
   return folder.empty() ? "." : folder;
 }
 
+// The temporary file of a replacement of `path`: hidden, beside it.
+std::string TempPathOf(const std::string& path) {
+  std::filesystem::path target(path);
+  return (target.parent_path() / ("." + target.filename().string() + ".tmp")).string();
+}
+
+bool SyncFolderOf(const std::string& path) {
+  int dfd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return false;
+  bool ok = fsync(dfd) == 0;
+  close(dfd);
+  return ok;
+}
+
+// True while a replacement of `path` holds its temporary file: it has
+// closed the file and is about to rename over it.
+bool ReplacementUnderway(const std::string& path) {
+  int tfd = open(TempPathOf(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (tfd < 0) return false;  // none (or not ours to see)
+  struct flock probe = {};
+  probe.l_type = F_RDLCK;
+  probe.l_whence = SEEK_SET;
+  bool held = fcntl(tfd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  close(tfd);
+  return held;
+}
+
 // Keeps errno across clean-up calls that may change it.
 class ErrnoKeeper {
  public:
@@ -68,6 +97,14 @@ bool CLogFile::Open(const std::string& path, bool writable) {
     if (!LockWhole(fd, writable) || fstat(fd, &locked) != 0 || S_ISDIR(locked.st_mode)) {
       ErrnoKeeper keep;
       close(fd);
+      return false;
+    }
+    // Checked after locking and before the name: a replacement that has
+    // closed this inode either still holds its temporary file (we see it
+    // here) or has renamed it (the name check below sees that).
+    if (ReplacementUnderway(path)) {
+      close(fd);
+      errno = EAGAIN;  // as for a conflicting lock
       return false;
     }
     if (stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
@@ -155,35 +192,42 @@ bool CLogFile::WriteTail(uint64_t offset, std::string_view bytes) {
 }
 
 bool CLogFile::ReplaceAndClose(std::string_view bytes) {
-  std::filesystem::path target(path_);
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp")).string();
+  const std::string path = path_;
+  const std::string temp = TempPathOf(path);
   struct stat st;
   mode_t mode = fstat(fd_, &st) == 0 ? (st.st_mode & 07777) : 0666;
   // Only the holder of the file's exclusive lock writes its temporary file,
   // so a fixed name is safe; one left by a crash is simply reused.
   int tfd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  bool ok = tfd >= 0 && LockWhole(tfd, true) && fchmod(tfd, mode) == 0 && WriteAll(tfd, bytes, 0) &&
-            fdatasync(tfd) == 0 && rename(temp.c_str(), path_.c_str()) == 0;
-  if (ok) {
-    // The renamed file is locked through tfd until it is closed below.
-    created_ = true;
-    ok = SyncFolder();
-  } else if (tfd >= 0) {
+  bool locked = tfd >= 0 && LockWhole(tfd, true);
+  bool written = locked && fchmod(tfd, mode) == 0 && WriteAll(tfd, bytes, 0) && fdatasync(tfd) == 0;
+  if (!written) {
+    ErrnoKeeper keep;
+    if (locked) unlink(temp.c_str());
+    if (tfd >= 0) close(tfd);
+    Close();
+    return false;
+  }
+  // Closed before the rename, which some network file systems refuse over
+  // an open file. From here the temporary file's lock keeps others out
+  // (Open), and once renamed it is the file's lock until tfd is closed.
+  Close();
+  if (rename(temp.c_str(), path.c_str()) != 0) {
     ErrnoKeeper keep;
     unlink(temp.c_str());
+    close(tfd);
+    return false;
   }
-  ErrnoKeeper keep;
-  if (tfd >= 0) close(tfd);
-  Close();
-  return ok;
+  // Saved: the new content is in place. A folder that cannot be synced
+  // only leaves the rename less durable; saving again would change nothing.
+  if (!SyncFolderOf(path)) DebugOutput("Couldn't sync the folder of replaced file: " + path + "\n");
+  close(tfd);
+  return true;
 }
 
 bool CLogFile::SyncFolder() {
   if (!created_) return true;
-  int dfd = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return false;
-  bool ok = fsync(dfd) == 0;
-  close(dfd);
-  if (ok) created_ = false;
-  return ok;
+  if (!SyncFolderOf(path_)) return false;
+  created_ = false;
+  return true;
 }

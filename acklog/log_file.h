@@ -8,12 +8,16 @@
 // an exclusive lock and shuts out every other open. A conflicting open fails
 // at once; that is how a writer sees that someone else holds a file.
 //
-// Writing: ReplaceAndClose writes a hidden temporary file beside the file,
-// syncs it and renames it over the file (then syncs the folder), so the
-// file always holds either the old or the new bytes. WriteTail changes only
-// the end of the file in place and syncs it; if anything fails the old end
-// is put back. Because a replaced file is a new inode, Open checks after
-// locking that the path still names the inode it locked, and retries if not.
+// Writing: ReplaceAndClose writes a hidden temporary file beside the file
+// and syncs it, closes the file (some network file systems refuse to
+// rename over an open file) and renames the temporary file over it, then
+// syncs the folder; the file always holds either the old or the new bytes.
+// Between the close and the rename the temporary file's exclusive lock
+// stands for the file's: an open that finds it held fails at once, as for
+// a conflicting lock. WriteTail changes only the end of the file in place
+// and syncs it; if anything fails the old end is put back. Because a
+// replaced file is a new inode, Open checks after locking that the path
+// still names the inode it locked, and retries if not.
 //
 // Threads: one object belongs to one thread at a time. Errors are reported
 // as false; errno tells the cause.
@@ -55,9 +59,13 @@ class CLogFile {
   // returned. REQUIRES: IsWritable(); offset <= Size() <= offset +
   // bytes.size() (the file keeps or grows its length).
   bool WriteTail(uint64_t offset, std::string_view bytes);
-  // Replaces the whole content with `bytes` durably and atomically (see
-  // above), then closes. On failure the file keeps its old content, is
-  // closed all the same, and false is returned. REQUIRES: IsWritable().
+  // Replaces the whole content with `bytes` atomically (see above) and
+  // closes. True once the rename has put the new, synced content in place:
+  // the save has happened, even if the folder sync after it fails (that
+  // goes to the debugger output; a crash may then bring the old content
+  // back). False when it has not: the file keeps its old content and
+  // errno tells why. Closed either way.
+  // REQUIRES: IsWritable().
   bool ReplaceAndClose(std::string_view bytes);
 
  private:

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "alarmconfig/alarm_condition_entry.h"
+#include "alarmconfig/alarm_sources.h"
 
 class CAlarmEntrySupply {
  public:
@@ -25,8 +26,8 @@ class CAlarmEntrySupply {
   virtual int32_t GetNodeConditionEntries(const std::string& nodeName,
                                           AlarmConditionEntries& entries) = 0;
   // The result of the last BuildSourcesForVariable of a fresh connection
-  // (1 before the first).
-  virtual int32_t LastSourceBuildResult() const = 0;
+  // (kSourceBuildNotRun before the first).
+  virtual SourceBuildResult LastSourceBuildResult() const = 0;
 
  protected:
   ~CAlarmEntrySupply() = default;

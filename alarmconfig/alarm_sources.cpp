@@ -6,6 +6,7 @@
 #include "alarmconfig/alarm_entry_supply.h"
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/source_name.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "platform/resource_strings.h"
@@ -14,9 +15,6 @@
 
 namespace {
 
-constexpr int32_t kSupplyFailed = 4;
-constexpr int32_t kNoEntries = 2;
-constexpr uint32_t kUnknownUserString = 1023;
 constexpr WORD kGoodQuality = 192;
 constexpr char kSubconditionDefinition[] = "NOT IMPL";
 
@@ -73,7 +71,7 @@ void WithdrawSource(CAESource& source) {
   for (int i = 0, n = source.NumberOfConditions(); i < n; ++i) {
     CAECondition* condition = source.GetConditionAt(i);
     std::string acknowledger = condition->AcknowledgerID();
-    if (acknowledger.empty()) acknowledger = LoadResourceString(kUnknownUserString);
+    if (acknowledger.empty()) acknowledger = LoadResourceString(kStringUnknownUser);
     if (derived) derived->SetAckInProgress(true);
     condition->Acknowledge(acknowledger, std::string(), nullptr);
     condition->Deactivate(std::string(), false, nullptr);
@@ -115,11 +113,22 @@ DWORD SeverityFromPriority(DWORD priorityCode) {
   }
 }
 
-int32_t BuildSourcesForVariable(const std::string& serverName) {
+const char* SourceBuildResultText(SourceBuildResult result) {
+  switch (result) {
+    case kSourceBuildOk: return "alarm sources built";
+    case kSourceBuildNotRun: return "no source build yet";
+    case kSourceBuildNoEntries: return "no alarm sources";
+    case kSourceBuildSupplyFailed: return "the alarm entries could not be supplied";
+    case kSourceBuildNoSupply: return "no connection manager";
+  }
+  return "unknown result";
+}
+
+SourceBuildResult BuildSourcesForVariable(const std::string& serverName) {
   CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
   AlarmConditionEntries entries;
-  if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSupplyFailed;
-  if (entries.empty() || !entries.front()) return kNoEntries;
+  if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSourceBuildSupplyFailed;
+  if (entries.empty() || !entries.front()) return kSourceBuildNoEntries;
   std::unordered_set<std::string> built;
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
@@ -145,15 +154,15 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
     entry.reset();
   }
   WithdrawSourcesNotIn(built);
-  return 0;
+  return kSourceBuildOk;
 }
 
-int32_t BuildNodeSources(const std::string& nodeName) {
+SourceBuildResult BuildNodeSources(const std::string& nodeName) {
   CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
-  if (!supply) return E_POINTER;
+  if (!supply) return kSourceBuildNoSupply;
   AlarmConditionEntries entries;
-  if (supply->GetNodeConditionEntries(nodeName, entries) != 0) return kSupplyFailed;
-  if (entries.empty() || !entries.front()) return kNoEntries;
+  if (supply->GetNodeConditionEntries(nodeName, entries) != 0) return kSourceBuildSupplyFailed;
+  if (entries.empty() || !entries.front()) return kSourceBuildNoEntries;
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);
@@ -168,7 +177,7 @@ int32_t BuildNodeSources(const std::string& nodeName) {
     }
     entry.reset();
   }
-  return 0;
+  return kSourceBuildOk;
 }
 
 int32_t WithdrawAreaSource(const std::string& baseName, const std::string& /*area*/, AlarmKind kind) {

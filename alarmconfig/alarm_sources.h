@@ -14,9 +14,8 @@
 //
 // Contract: the operations take g_ConfigMutex and then g_CacheLock (per
 // entry where they walk entries), so a caller may hold g_ConfigMutex but
-// must not hold g_CacheLock or a source lock. Results: 0 success; 4 the
-// supply failed; 2 no entries or the first one missing; E_POINTER
-// (BuildNodeSources only) no supply at all. Any thread.
+// must not hold g_CacheLock or a source lock. The builds report a
+// SourceBuildResult. Any thread.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +26,19 @@
 #include "alarmconfig/config.h"
 #include "platform/com.h"
 
+// What a source build reports. The numbers are fixed: the connection
+// manager keeps the last one, and the tools print it.
+enum SourceBuildResult : int32_t {
+  kSourceBuildOk = 0,
+  kSourceBuildNotRun = 1,        // no build yet (the connection manager's start value)
+  kSourceBuildNoEntries = 2,     // the supply gave no entries, or the first was missing
+  kSourceBuildSupplyFailed = 4,  // the supply could not give the entries
+  kSourceBuildNoSupply = E_POINTER,  // no connection manager (BuildNodeSources only)
+};
+
+// A short text naming `result` ("no alarm sources", ...), for the tools.
+const char* SourceBuildResultText(SourceBuildResult result);
+
 // 1 -> 900, 2 -> 800, 3 -> 600, 4 -> 400, 5 -> 200, anything else -> 1000.
 DWORD SeverityFromPriority(DWORD priorityCode);
 
@@ -36,17 +48,18 @@ DWORD SeverityFromPriority(DWORD priorityCode);
 // message, no time) and set to good quality (192). A server's source
 // (CDerivedSource) that no entry names any more is withdrawn (below).
 // `serverName` is handed to the supply.
-int32_t BuildSourcesForVariable(const std::string& serverName);
+SourceBuildResult BuildSourcesForVariable(const std::string& serverName);
 
 // After the import has read node `nodeName`: a source for every entry of the
 // node whose variable the import met and that has none yet; every source of
 // the node whose variable the import did not meet is withdrawn (below).
-int32_t BuildNodeSources(const std::string& nodeName);
+SourceBuildResult BuildNodeSources(const std::string& nodeName);
 
 // When a variable's area changes: withdraws the source baseName "."
 // suffix(kind) if the cache has it: each condition is acknowledged as its
-// acknowledger (or "Unknown User", string 1023) and deactivated, with the
-// source's AckInProgress set meanwhile, and the source leaves the cache.
+// acknowledger (or "Unknown User", kStringUnknownUser) and deactivated,
+// with the source's AckInProgress set meanwhile, and the source leaves the
+// cache.
 // `area` is the old area, for the record only. Result 0.
 int32_t WithdrawAreaSource(const std::string& baseName, const std::string& area, AlarmKind kind);
 

@@ -8,6 +8,7 @@
 #include "alarmconfig/area_path.h"
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/source_name.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/xml_document.h"
 #include "platform/class_factory.h"
 #include "platform/resource_strings.h"
@@ -19,15 +20,6 @@ constexpr char kNodeSummaryPath[] =
     "/QQQ:ConfigurationSummary/QQQ:NodeSummary[QQQ:Document[@DocType='ProducedData']]";
 constexpr char kProducerPath[] = "/QQQ:ProducedData/QQQ:Producer";
 
-// String table IDs of the import's message boxes.
-constexpr uint32_t kSummaryParseError = 61468;
-constexpr uint32_t kProducerNotFound = 61469;
-constexpr uint32_t kProducedDataParseError = 61470;
-constexpr uint32_t kMemberNotAccessible = 61471;
-constexpr uint32_t kProducedDataNotLoaded = 61472;
-
-// The source-build result that means "the connection had no alarm entries".
-constexpr int32_t kNoEntriesBuilt = 2;
 constexpr int kElementCount = 4;
 
 bool WindowVisible() { return g_bInteractive.load() != 0; }
@@ -91,7 +83,7 @@ CConfigImport::CConfigImport(CAlarmVarStore& store, bool incremental)
 HRESULT CConfigImport::Run() {
   try {
     CAlarmEntrySupply* supply = g_pAlarmEntrySupply.load();
-    clearInitialPending_ = !incremental_ && supply && supply->LastSourceBuildResult() == kNoEntriesBuilt;
+    clearInitialPending_ = !incremental_ && supply && supply->LastSourceBuildResult() == kSourceBuildNoEntries;
     return ImportSummary();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -113,7 +105,7 @@ HRESULT CConfigImport::ImportSummary() {
   CXmlDocument summary;
   if (!summary.Load(text, CXmlDocument::BlankText::Drop)) {
     if (WindowVisible() && summary.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
+      ShowMessageBox(FormatString1(kStringSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
       return XmlParseErrorResult(summary.ParseErrorCode());
     }
     return E_POINTER;
@@ -125,7 +117,7 @@ HRESULT CConfigImport::ImportSummary() {
     uint32_t producerId = 0;
     if (!entry.GetAttribute("Name", nodeName) || !ReadUnsigned(entry, "ProducerId", producerId)) {
       if (!WindowVisible()) continue;
-      ShowMessageBox(LoadResourceString(kProducerNotFound), MessageBoxIcon::Exclamation);
+      ShowMessageBox(LoadResourceString(kStringProducerNotFound), MessageBoxIcon::Exclamation);
       return E_FAIL;
     }
     hr = ImportProducer(*server.Get(), nodeName, producerId);
@@ -145,10 +137,10 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
     if (document.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::NoIcon);
+      ShowMessageBox(FormatString1(kStringProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::NoIcon);
       return XmlParseErrorResult(document.ParseErrorCode());
     }
-    ShowMessageBox(LoadResourceString(kProducedDataNotLoaded), MessageBoxIcon::NoIcon);
+    ShowMessageBox(LoadResourceString(kStringProducedDataNotLoaded), MessageBoxIcon::NoIcon);
     return E_POINTER;
   }
   document.SetSelectionNamespace("QQQ", kRaltoConfigNamespace);
@@ -187,7 +179,7 @@ HRESULT CConfigImport::ImportMember(const BlockMember& member, const std::string
   const std::string& name = member.name;
   if (!member.hasName) {
     if (!WindowVisible()) return S_OK;
-    ShowMessageBox(LoadResourceString(kMemberNotAccessible), MessageBoxIcon::Exclamation);
+    ShowMessageBox(LoadResourceString(kStringMemberNotAccessible), MessageBoxIcon::Exclamation);
     return E_POINTER;
   }
   bool added = false;

@@ -60,7 +60,7 @@ class CConfigImport {
 
   CAlarmVarStore& store_;
   const bool incremental_;
-  // A full import after a source build that found no entries (result 2):
+  // A full import after a source build that found no entries:
   // new members start without a pending initial read.
   bool clearInitialPending_ = false;
 };

@@ -3,14 +3,13 @@
 #include "alarmconfig/config.h"
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/source_name.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_cache_lock.h"
 #include "platform/resource_strings.h"
 #include "toolkit/condition.h"
 #include "toolkit/source_cache.h"
 
 namespace {
-
-constexpr uint32_t kUnknownUserString = 1023;
 
 // The toolkit takes a null time as now; a controller that recorded no time
 // gives zero.
@@ -84,7 +83,7 @@ CConditionUpdater::Result CConditionUpdater::Apply(AlarmVar& variable, const Ala
   SourceState state(source.Get());
   state.ClearAttributes();
   std::string acknowledger = condition->AcknowledgerID();
-  if (acknowledger.empty()) acknowledger = LoadResourceString(kUnknownUserString);
+  if (acknowledger.empty()) acknowledger = LoadResourceString(kStringUnknownUser);
   std::string block = MakeItemId(variable.nodeName, variable.BlockName());
   const FILETIME& activation = event.activationTime;
   FILETIME shown = activation;

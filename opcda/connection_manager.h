@@ -84,7 +84,9 @@ class ConnectionManager : public CAlarmEntrySupply {
   // client: 0 and nothing appended. Otherwise the walk's error (0).
   int32_t GetConditionEntries(const std::string& name, AlarmConditionEntries& entries) override;
   int32_t GetNodeConditionEntries(const std::string& nodeName, AlarmConditionEntries& entries) override;
-  int32_t LastSourceBuildResult() const override { return lastSourceBuildResult.load(); }
+  SourceBuildResult LastSourceBuildResult() const override {
+    return static_cast<SourceBuildResult>(lastSourceBuildResult.load());
+  }
 
   // The client's variable of `itemId`; null when absent or not connected.
   // The pointer is valid while g_ConfigMutex is held and the client lives.
@@ -118,8 +120,8 @@ class ConnectionManager : public CAlarmEntrySupply {
   ae::Event bindingStopEvent{ae::Event::kAutoReset};
   ae::Event bindingDoneEvent{ae::Event::kManualReset, true};
   // The result of the last BuildSourcesForVariable after a fresh
-  // connection; 1 before the first.
-  std::atomic<int32_t> lastSourceBuildResult{1};
+  // connection (a SourceBuildResult).
+  std::atomic<int32_t> lastSourceBuildResult{kSourceBuildNotRun};
   const DWORD bindingRateMs;
 
  private:

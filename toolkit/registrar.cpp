@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "toolkit/opcae.h"
 #include "toolkit/server_interface.h"
 
 namespace {
@@ -46,7 +47,8 @@ HRESULT CAERegistrar::Register(const CLSID& clsid, const CAEServerRegistration& 
   w.Remove(clsidKey);
   w.Value(clsidKey, "", r.description);
   w.Value(clsidKey, "AppId", guid);
-  w.Key(clsidKey + "\\Implemented Categories");
+  // What OPC server browsers look for.
+  w.Key(clsidKey + "\\Implemented Categories\\" + GuidToString(CATID_OPCAEServer10));
   w.Value(clsidKey + "\\ProgID", "", r.progId);
   if (!r.versionIndependentProgId.empty()) w.Value(clsidKey + "\\VersionIndependentProgID", "", r.versionIndependentProgId);
   w.Value(clsidKey + "\\LocalServer32", "", serverPath);

@@ -9,9 +9,10 @@
 //   <ProgID>                      (default) description, CLSID\(default) {clsid}
 //   <VersionIndependentProgID>    the same
 //   CLSID\{clsid}                 (default) description, AppId {clsid};
-//                                 subkeys Implemented Categories (empty),
-//                                 ProgID, VersionIndependentProgID,
-//                                 LocalServer32 (defaults)
+//                                 subkeys Implemented Categories with the
+//                                 key {CATID_OPCAEServer10}, ProgID,
+//                                 VersionIndependentProgID, LocalServer32
+//                                 (defaults)
 //   AppID\{clsid}                 (default) description, RunAs (when given)
 #pragma once
 

@@ -59,17 +59,19 @@ int CAESourceCache::RemoveSource(const std::string& name) {
   return 1;  // `removed` releases the cache's reference outside the internal lock
 }
 
-void CAESourceCache::Clear(int dispose) {
-  std::vector<CAESource*> sources;
+std::vector<CAESourcePtr> CAESourceCache::Clear(int dispose) {
+  std::vector<CAESourcePtr> sources;
   {
     std::lock_guard lock(mutex_);
-    sources.swap(sources_);
+    sources.reserve(sources_.size());
+    for (CAESource* s : sources_) sources.push_back(CAESourcePtr::Adopt(s));
+    sources_.clear();
     index_.clear();
     areas_.Clear();
   }
-  if (dispose) {
-    for (CAESource* s : sources) s->Release();
-  }
+  // Dropped outside the internal lock: a last release runs the source's destructor.
+  if (dispose) sources.clear();
+  return sources;
 }
 
 std::vector<CAESourcePtr> CAESourceCache::Snapshot() {

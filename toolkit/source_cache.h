@@ -6,7 +6,7 @@
 // while the caller holds the cache lock or a reference of its own
 // (FindSource returns one). AddSource takes over the creator's reference;
 // RemoveSource and Clear(1) drop the cache's reference, so a source goes
-// when its last user lets go. Look-up is by hash; removal is O(1) and may
+// when its last user lets go; Clear(0) hands it to the caller. Look-up is by hash; removal is O(1) and may
 // reorder the indexes of GetSourceAt.
 // Lock order: the cache lock before any source lock.
 #pragma once
@@ -42,9 +42,10 @@ class CAESourceCache {
   int AddSource(CAESource* source);
   // Nonzero when removed.
   int RemoveSource(const std::string& name);
-  // Empties the cache. dispose nonzero: the cache's references are dropped;
-  // 0: they pass to the caller, who must Release each source it took.
-  void Clear(int dispose);
+  // Empties the cache. dispose nonzero: the cache's references are dropped
+  // and nothing is returned; 0: they pass to the caller, as the returned
+  // pointers, in the order of GetSourceAt.
+  std::vector<CAESourcePtr> Clear(int dispose);
   // Every source, each with a reference, for walks without the cache lock.
   std::vector<CAESourcePtr> Snapshot();
 

@@ -2,6 +2,10 @@
 // and files in the test's private temporary folder, polling with a bound.
 #pragma once
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +34,17 @@ inline std::string ReadBytes(const std::string& path) {
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Makes folder permissions count for this thread and the threads it starts
+// from now on, as they do for an ordinary user: drops the capabilities with
+// which root reads and searches any folder. False if they cannot be dropped.
+inline bool ObeyFolderPermissions() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps[2] = {};
+  if (syscall(SYS_capget, &header, caps) != 0) return false;
+  caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+  return syscall(SYS_capset, &header, caps) == 0;
 }
 
 // A record whose every text tells `i` apart.

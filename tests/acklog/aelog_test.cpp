@@ -61,12 +61,19 @@ TEST_F(AelogTest, ListsEveryRecordOldestFirstOneTabSeparatedLineEach) {
 }
 
 TEST_F(AelogTest, DateWindowCoversWholeDaysAndKeepsRecordsWithoutTime) {
+  // [from, to + 1 day): 00:00:00 of the next day is outside, 23:59:59 inside.
   AelogRun run = Aelog("list '" + folder_ + "' --from 2024-05-01 --to 2024-05-01");
   ASSERT_EQ(run.status, 0);
-  ASSERT_EQ(run.lines.size(), 3u);  // 00:00:00 of the next day still counts, as in the viewer
+  ASSERT_EQ(run.lines.size(), 2u);
   EXPECT_EQ(run.lines[0].substr(0, 6), "\tWest\t");
   EXPECT_EQ(run.lines[1].substr(0, 19), "2024-05-01 09:30:00");
-  EXPECT_EQ(run.lines[2].substr(0, 19), "2024-05-02 00:00:00");
+  AelogRun last = Aelog("list '" + folder_ + "' --to 2024-04-30");
+  ASSERT_EQ(last.status, 0);
+  ASSERT_EQ(last.lines.size(), 2u);
+  EXPECT_EQ(last.lines[1].substr(0, 19), "2024-04-30 23:59:59");
+  AelogRun next = Aelog("list '" + folder_ + "' --from 2024-05-02 --to 2024-05-02");
+  ASSERT_EQ(next.lines.size(), 2u);
+  EXPECT_EQ(next.lines[1].substr(0, 19), "2024-05-02 00:00:00");
 }
 
 TEST_F(AelogTest, AreasMatchExactlyAndMayRepeat) {

@@ -1,7 +1,11 @@
 // The log file format and its files: exact layout, root selection, record
 // reading, sharing, damaged files, and that the in-place append writes the
-// bytes of the document route.
+// bytes of the document route; whole-file replacement.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+
+#include <atomic>
+#include <thread>
 
 #include "acklog/log_append.h"
 #include "acklog/log_document.h"
@@ -182,6 +186,95 @@ TEST_F(LogDocumentTest, WritableOpenShutsOutEveryOtherOpen) {
   ASSERT_TRUE(r1.Open(path_, false));
   EXPECT_TRUE(r2.Open(path_, false));
   EXPECT_FALSE(w.Open(path_, true));
+}
+
+// The events naming `name` that `watch` has collected, as their masks.
+std::vector<uint32_t> EventsNaming(int watch, const std::string& name) {
+  std::vector<uint32_t> masks;
+  alignas(inotify_event) char buffer[8192];
+  for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+    for (char* at = buffer; at < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len && name == event->name) masks.push_back(event->mask);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  return masks;
+}
+
+// Some network file systems refuse to rename over a file that is still
+// open: the file is closed first, and its replacement then takes its name.
+TEST_F(LogDocumentTest, ReplacedFileIsClosedBeforeTheRename) {
+  ASSERT_TRUE(AppendThroughDocument(path_, SampleRecord(1)));
+  CLogFile file;
+  ASSERT_TRUE(file.Open(path_, true));
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, folder_.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO), 0);
+  ASSERT_TRUE(file.ReplaceAndClose("new bytes"));
+  std::vector<uint32_t> events = EventsNaming(watch, "AESERVLOG_CACHE_0.xml");
+  close(watch);
+  // The file's own descriptor, the rename, then the replacement's descriptor.
+  EXPECT_EQ(events, (std::vector<uint32_t>{IN_CLOSE_WRITE, IN_MOVED_TO, IN_CLOSE_WRITE}));
+  EXPECT_EQ(ReadBytes(path_), "new bytes");
+}
+
+// A folder that takes new entries but cannot be synced afterwards (as some
+// network folders): the rename has put the new content in place, so the
+// save has happened; the failed sync is only worth a debugger line.
+TEST_F(LogDocumentTest, ReplacementWhoseFolderSyncFailsHasHappened) {
+  ASSERT_TRUE(ObeyFolderPermissions());
+  ASSERT_TRUE(AppendThroughDocument(path_, SampleRecord(1)));
+  CLogFile file;
+  ASSERT_TRUE(file.Open(path_, true));
+  namespace fs = std::filesystem;
+  fs::permissions(folder_, fs::perms::owner_write | fs::perms::owner_exec);  // no listing, no sync
+  ScopedDebugCapture debug;
+  bool saved = file.ReplaceAndClose("new bytes");
+  fs::permissions(folder_, fs::perms::owner_all);
+  EXPECT_TRUE(saved);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(ReadBytes(path_), "new bytes");
+  EXPECT_TRUE(debug.Contains("Couldn't sync the folder of replaced file: " + path_)) << testing::PrintToString(debug.Lines());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1) << "no temporary file left";
+}
+
+// Between closing the file and renaming over it, the replacement's lock on
+// its temporary file stands for the file's own: an open then fails at once,
+// as during any other write. A temporary file that a crash left behind
+// holds no lock and stops nobody.
+TEST_F(LogDocumentTest, OpenWhileAReplacementIsUnderwayFailsAtOnce) {
+  ASSERT_TRUE(AppendThroughDocument(path_, SampleRecord(1)));
+  CLogFile replacement, writer, reader;
+  ASSERT_TRUE(replacement.Open(folder_ + "/.AESERVLOG_CACHE_0.xml.tmp", true));
+  EXPECT_FALSE(writer.Open(path_, true));
+  EXPECT_FALSE(reader.Open(path_, false));
+  replacement.Close();
+  EXPECT_TRUE(writer.Open(path_, true));
+  writer.Close();
+  EXPECT_TRUE(reader.Open(path_, false));
+}
+
+// Appends racing whole-file replacements of the same file: every append
+// that reported success is in the file at the end.
+TEST_F(LogDocumentTest, AppendsRacingReplacementsAreNeverLost) {
+  WriteBytes(path_, "start");
+  std::atomic<int> replaced{0};
+  std::thread replacer([&] {
+    while (replaced < 100) {
+      CLogFile file;
+      std::string bytes;
+      if (file.Open(path_, true) && file.ReadAll(bytes) && file.ReplaceAndClose(bytes)) ++replaced;
+    }
+  });
+  size_t appended = 0;
+  while (replaced < 100) {
+    CLogFile file;
+    uint64_t size = 0;
+    if (file.Open(path_, true) && file.Size(size) && file.WriteTail(size, "+")) ++appended;
+  }
+  replacer.join();
+  EXPECT_EQ(ReadBytes(path_), "start" + std::string(appended, '+'));
 }
 
 TEST_F(LogDocumentTest, EmptyOrMissingFileHasNoDocumentForReaders) {

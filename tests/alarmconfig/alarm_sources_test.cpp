@@ -8,6 +8,7 @@
 #include <set>
 
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "alarmconfig/alarm_entry_supply.h"
@@ -33,7 +34,7 @@ class CListSupply : public CAlarmEntrySupply {
     names.push_back(node);
     return Copy(entries);
   }
-  int32_t LastSourceBuildResult() const override { return 1; }
+  SourceBuildResult LastSourceBuildResult() const override { return kSourceBuildNotRun; }
 
   std::vector<std::unique_ptr<AlarmConditionEntry>> list;
   std::vector<std::string> names;
@@ -211,6 +212,17 @@ TEST_F(AlarmSources, ASupplyThatFailsOrNoneAtAll) {
   EXPECT_EQ(BuildSourcesForVariable("S"), 4);
   EXPECT_EQ(BuildNodeSources("N"), E_POINTER);
   g_pAlarmEntrySupply.store(self);
+}
+
+// The tools print these: each result has a text of its own.
+TEST(SourceBuildResultText, TellsEveryResultApart) {
+  std::set<std::string> texts;
+  for (SourceBuildResult result : {kSourceBuildOk, kSourceBuildNotRun, kSourceBuildNoEntries,
+                                   kSourceBuildSupplyFailed, kSourceBuildNoSupply})
+    texts.insert(SourceBuildResultText(result));
+  EXPECT_EQ(texts.size(), 5u);
+  EXPECT_STREQ(SourceBuildResultText(kSourceBuildNoEntries), "no alarm sources");
+  EXPECT_STREQ(SourceBuildResultText(static_cast<SourceBuildResult>(3)), "unknown result");
 }
 
 TEST_F(AlarmSources, ASecondBuildResetsTheSourcesItFinds) {

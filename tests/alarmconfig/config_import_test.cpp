@@ -219,7 +219,7 @@ TEST_F(ConfigImport, BlockNamesWithQuotesAndMarkup) {
 }
 
 TEST_F(ConfigImport, FullImportAfterAnEmptySourceBuildNeedsNoInitialRead) {
-  supply_.lastSourceBuildResult = 2;
+  supply_.lastSourceBuildResult = kSourceBuildNoEntries;
   Write("ConfigurationSummary.xml", Summary({{"N", "1"}}));
   Write("ProducedData_1.xml", ProducedData("N", "1", "0", AnalogBlock("A", "", "", "")));
   ASSERT_EQ(Import(store_, false), S_OK);

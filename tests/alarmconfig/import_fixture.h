@@ -49,9 +49,9 @@ class CStoreEntrySupply : public CAlarmEntrySupply {
 
   int32_t GetConditionEntries(const std::string& name, AlarmConditionEntries& entries) override;
   int32_t GetNodeConditionEntries(const std::string& nodeName, AlarmConditionEntries& entries) override;
-  int32_t LastSourceBuildResult() const override { return lastSourceBuildResult; }
+  SourceBuildResult LastSourceBuildResult() const override { return lastSourceBuildResult; }
 
-  int32_t lastSourceBuildResult = 1;
+  SourceBuildResult lastSourceBuildResult = kSourceBuildNotRun;
   std::vector<std::string> nodeRequests;
 
  private:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "alarmconfig/string_ids.h"
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -47,6 +49,33 @@ TEST(ResourceStrings, TheTableServesTheServersTextsExactly) {
   reader.join();
   SetResourceStringProvider(nullptr);
   EXPECT_EQ(LoadResourceString(1023), "");
+}
+
+// The names the code loads texts by, against the table: each names the
+// text it stands for, and the table has no entry without a name.
+TEST(ResourceStrings, EveryNamedIdIsTheEntryOfItsText) {
+  CResourceStringTable table;
+  ASSERT_TRUE(table.Load(AE_STRINGS_XML));
+  const std::pair<uint32_t, const char*> kNamed[] = {
+      {kStringUnknownUser, "Unknown User"},
+      {kStringAckSuccess, "Success"},
+      {kStringAckWriteFailed, "Error: OPC Write failed: "},
+      {kStringAckNoVariable, "Error: Couldn't find variable %1"},
+      {kStringAckTimeMismatch, "Error: Existing activation time (%1)"},
+      {kStringAckNotConnected, "Error: Not Connected to "},
+      {kStringDefaultServer, "Brixham.RaltoOPC"},
+      {kStringNotConnected, "Not Connected"},
+      {kStringConnected, "Connected"},
+      {kStringInvalidServer, "Invalid Server"},
+      {kStringConnecting, "Connecting..."},
+      {kStringSummaryParseError, "Error parsing configuration summary "},
+      {kStringProducerNotFound, "Producing node found in Ralto Configuration Summary "},
+      {kStringProducedDataParseError, "Error parsing ProducedData.xml file "},
+      {kStringMemberNotAccessible, "Could not access alarm block member variable "},
+      {kStringProducedDataNotLoaded, "Could not load current ProducedData.xml file."},
+  };
+  for (const auto& [id, start] : kNamed) EXPECT_EQ(table.Get(id).rfind(start, 0), 0u) << id << ": " << table.Get(id);
+  EXPECT_EQ(table.Size(), std::size(kNamed));
 }
 
 TEST(ResourceStrings, BadTablesAreRefusedAndLeaveTheTableAsItWas) {

@@ -71,7 +71,9 @@ TEST(AeconfigCheck, ListsEverySourceOfTheExamplePlant) {
     std::vector<std::string> f = Fields(run.lines[i]);
     ASSERT_EQ(f.size(), 5u) << run.lines[i];
     names.insert(f[0]);
-    if (i > 0) EXPECT_LT(run.lines[i - 1], run.lines[i]);
+    if (i > 0) {
+      EXPECT_LT(run.lines[i - 1], run.lines[i]);
+    }
   }
   EXPECT_TRUE(names.count("Tank_Farm/T-101/TANKFARM_LIC101.A"));
   EXPECT_TRUE(names.count("PUMPSTN_FIC202.A"));  // a block without an area
@@ -83,7 +85,9 @@ TEST(AeconfigCheck, ListsEverySourceOfTheExamplePlant) {
       EXPECT_EQ(f[3], "RoCU=600,RoCD=600");
       EXPECT_EQ(f[4], "T-101 level changing fast, now %VAL %: %STATE");
     }
-    if (f[0] == "Tank_Farm/T-101/TANKFARM_LSHH101.Bit") EXPECT_EQ(f[3], "Bit=900");
+    if (f[0] == "Tank_Farm/T-101/TANKFARM_LSHH101.Bit") {
+      EXPECT_EQ(f[3], "Bit=900");
+    }
   }
 }
 
@@ -117,6 +121,21 @@ TEST(AeconfigCheck, MissingDocumentsAndBadArguments) {
   EXPECT_EQ(Check("verify '" + empty.string() + "'").status, 2);
   EXPECT_EQ(Check("check a b").status, 2);
   EXPECT_EQ(Check("check --loud a").status, 2);
+}
+
+TEST(AeconfigCheck, APlantWithoutAlarmsNamesItsSourceBuild) {
+  fs::path dir = fs::temp_directory_path() / "quiet";
+  fs::create_directories(dir);
+  std::ofstream(dir / "ConfigurationSummary.xml")
+      << "<ConfigurationSummary xmlns='urn:ralto:config:1.0'><NodeSummary Name='N' ProducerId='1'>"
+         "<Document DocType='ProducedData'/></NodeSummary></ConfigurationSummary>";
+  std::ofstream(dir / "ProducedData_1.xml")
+      << "<ProducedData xmlns='urn:ralto:config:1.0'><Producer ConfigTimeSecs='1' ConfigTimeNSecs='1'>"
+         "<RaltoConfigExtension><BlockStructures/></RaltoConfigExtension></Producer></ProducedData>";
+  CheckRun run = Check("check '" + dir.string() + "'");
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"sources: 0", "source build: 2 (no alarm sources)",
+                                                 "result: 0x00000000 S_OK"}));
 }
 
 TEST(AeconfigCheck, FieldsWithTabsAndNewlinesStayOnOneLine) {

@@ -80,7 +80,7 @@ TEST_F(ClientTest, ConstructionReadsTheDiagnosticFilePaths) {
 TEST_F(ClientTest, FreshConnectionOfTheExamplePlant) {
   CopyDocuments(AE_EXAMPLE_PLANT_DIR);
   ASSERT_EQ(Connect(), S_OK);
-  EXPECT_EQ(manager_.lastSourceBuildResult, 0);
+  EXPECT_EQ(manager_.lastSourceBuildResult, kSourceBuildOk);
 
   AlarmConditionEntries entries;
   ASSERT_EQ(manager_.GetConditionEntries("Brixham.RaltoOPC", entries), 0);
@@ -121,7 +121,7 @@ TEST_F(ClientTest, WithoutAClientThereIsNothingToSupply) {
 
 TEST_F(ClientTest, AFreshImportAfterAnEmptyBuildMarksNoInitialRead) {
   CopyDocuments(AE_EXAMPLE_PLANT_DIR);
-  manager_.lastSourceBuildResult = 2;
+  manager_.lastSourceBuildResult = kSourceBuildNoEntries;
   ASSERT_EQ(Connect(), S_OK);
   EXPECT_FALSE(manager_.FindVariable("TANKFARM.LIC101.AS")->initialPending);
 }
@@ -163,7 +163,7 @@ TEST_F(ClientTest, DisconnectAndReconnect) {
     EXPECT_EQ(static_cast<CDerivedSource*>(s.Get())->Variable(), nullptr) << s->Name();
 
   ASSERT_EQ(Connect(), S_OK);
-  EXPECT_EQ(manager_.lastSourceBuildResult, 0);
+  EXPECT_EQ(manager_.lastSourceBuildResult, kSourceBuildOk);
   EXPECT_EQ(g_SourceCache.NumberOfSources(), sources);
   EXPECT_EQ(g_SourceCache.GetSource("Tank_Farm/T-101/TANKFARM_LIC101.A"), source.Get());
   EXPECT_EQ(derived->Variable(), manager_.FindVariable("TANKFARM.LIC101.AS"));

@@ -122,7 +122,7 @@ TEST_F(ConnectionManagerTest, AConnectPassThatSucceeds) {
   }
   ASSERT_TRUE(Eventually([&] { return manager_.connectionState == ConnectionManager::kConnected; }));
   EXPECT_TRUE(manager_.IsIdle());
-  EXPECT_EQ(manager_.lastSourceBuildResult, 0);
+  EXPECT_EQ(manager_.lastSourceBuildResult, kSourceBuildOk);
   EXPECT_EQ(starts, 1);
   {
     TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
@@ -141,7 +141,7 @@ TEST_F(ConnectionManagerTest, AConnectPassThatSucceeds) {
 TEST_F(ConnectionManagerTest, ConnectPassesThatFail) {
   ASSERT_TRUE(ConnectionManager::WriteSettings("No.Such.Server", 1000));
   EXPECT_EQ(ConnectAndWait(manager_), ConnectionManager::kNotConnected);
-  EXPECT_EQ(manager_.lastSourceBuildResult, 1) << "no source build without a connection";
+  EXPECT_EQ(manager_.lastSourceBuildResult, kSourceBuildNotRun) << "no source build without a connection";
   ASSERT_TRUE(ConnectionManager::WriteSettings("", 1000));
   EXPECT_EQ(ConnectAndWait(manager_), ConnectionManager::kNotConnected);
 
@@ -151,7 +151,7 @@ TEST_F(ConnectionManagerTest, ConnectPassesThatFail) {
   Write("ProducedData_1.xml", plantdoc::ProducedData("N1", "100", "0", ""));
   ASSERT_EQ(control_->ReloadDocuments(), S_OK);
   EXPECT_EQ(ConnectAndWait(manager_), ConnectionManager::kInvalidServer);
-  EXPECT_EQ(manager_.lastSourceBuildResult, 2);
+  EXPECT_EQ(manager_.lastSourceBuildResult, kSourceBuildNoEntries);
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
   EXPECT_FALSE(manager_.client);
 }

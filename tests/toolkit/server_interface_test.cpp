@@ -62,7 +62,14 @@ TEST_F(ServerInterfaceTest, RegisterWritesExactlyTheServerEntries) {
   EXPECT_EQ(Value("Corvane.OPCAEqrxServer\\CLSID"), guid);
   EXPECT_EQ(Value(clsidKey), kRegistration.description);
   EXPECT_EQ(Value(clsidKey, "AppId"), guid);
-  EXPECT_TRUE(KeyExists(clsidKey + "\\Implemented Categories"));
+  // The OPC AE 1.0 server category, by which server browsers find the class.
+  const std::string categories = clsidKey + "\\Implemented Categories";
+  EXPECT_TRUE(KeyExists(categories + "\\{58E13251-AC87-11d1-84D5-00608CB8A7E9}"));
+  HKEY categoriesKey = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, categories, KEY_READ, &categoriesKey), ERROR_SUCCESS);
+  std::string name;
+  EXPECT_EQ(RegEnumKeyEx(categoriesKey, 1, name), ERROR_NO_MORE_ITEMS) << "no other category";
+  RegCloseKey(categoriesKey);
   EXPECT_EQ(Value(clsidKey + "\\ProgID"), "Corvane.OPCAEqrxServer.1");
   EXPECT_EQ(Value(clsidKey + "\\VersionIndependentProgID"), "Corvane.OPCAEqrxServer");
   EXPECT_EQ(Value(clsidKey + "\\LocalServer32"), "/opt/aeserver/aeserver");

@@ -76,16 +76,28 @@ TEST_F(SourceCacheTest, RemovedSourceLivesWhileSomeoneUsesIt) {
 TEST_F(SourceCacheTest, ClearDisposesOrHandsOver) {
   auto* kept = new CountedSource("A/kept", 1);
   cache.AddSource(kept);
-  cache.Clear(0);
-  EXPECT_EQ(cache.NumberOfSources(), 0);
-  EXPECT_EQ(g_destroyed, 0);
+  cache.AddSource(new CountedSource("A/other", 1));
+  CAESourcePtr user = cache.FindSource("A/kept");  // someone still using one
+  {
+    std::vector<CAESourcePtr> taken = cache.Clear(0);
+    EXPECT_EQ(cache.NumberOfSources(), 0);
+    EXPECT_FALSE(cache.HasArea("A"));
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(g_destroyed, 0);
+    // The cache's reference passed to the caller: the caller's and the user's.
+    EXPECT_EQ(kept->AddRef(), 3u);
+    kept->Release();
+  }
+  EXPECT_EQ(g_destroyed, 1) << "the caller's references went with it";
+  EXPECT_EQ(kept->AddRef(), 2u) << "only the user's is left";
   kept->Release();
-  EXPECT_EQ(g_destroyed, 1);
+  user.Reset();
+  EXPECT_EQ(g_destroyed, 2);
 
   cache.AddSource(new CountedSource("A/x", 1));
   cache.AddSource(new CountedSource("B/y", 1));
-  cache.Clear(1);
-  EXPECT_EQ(g_destroyed, 3);
+  EXPECT_TRUE(cache.Clear(1).empty());
+  EXPECT_EQ(g_destroyed, 4);
   EXPECT_FALSE(cache.HasArea("A"));
 }
 

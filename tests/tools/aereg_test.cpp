@@ -224,6 +224,33 @@ TEST(Aereg, BrokenImportChangesNothing) {
   EXPECT_EQ(Aereg({"import", TempFile("missing.reg")}).exitCode, 1);
 }
 
+// A file that would delete a whole root is refused as a whole, as `delete`
+// refuses a root: nothing of it is applied, not even the lines before.
+TEST(Aereg, ImportRefusesToDeleteARoot) {
+  ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Keep\\Sub", "x", 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetDword(HKEY_CURRENT_USER, "Software\\Keep", "x", 1), ERROR_SUCCESS);
+  const std::string file = TempFile("root.reg");
+  for (const auto& [root, name] : std::vector<std::pair<std::string, std::string>>{
+           {"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE"},
+           {"HKLM\\", "HKEY_LOCAL_MACHINE"},
+           {"hkey_current_user", "HKEY_CURRENT_USER"},
+           {"HKCR", "HKEY_CLASSES_ROOT"}}) {
+    WriteFile(file, "Windows Registry Editor Version 5.00\n\n"
+                    "[HKEY_CURRENT_USER\\Software\\New]\n\"a\"=dword:00000001\n\n"
+                    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep\\Sub]\n\n"
+                    "[-" + root + "]\n");
+    Result r = Aereg({"import", file});
+    EXPECT_EQ(r.exitCode, 1) << root;
+    EXPECT_EQ(r.err, "ERROR: " + file + ": line 8: a root key cannot be deleted (" + name + ")\n");
+    EXPECT_TRUE(r.out.empty()) << root;
+  }
+  DWORD v = 0;
+  EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Keep\\Sub", "x", v), ERROR_SUCCESS);
+  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Software\\Keep", "x", v), ERROR_SUCCESS);
+  HKEY key;
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\New", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
 TEST(Aereg, BadArgumentsShowUsageAndFailuresTheirMessage) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {},

@@ -4,14 +4,17 @@
 //   aeconfig check [--hidden] DIR
 //
 // Prints one line per alarm source the import builds (source_listing.h),
-// then "sources: N" and "result: 0xXXXXXXXX NAME". The import runs as with
-// the server's main window visible (a document that does not load ends it,
-// and its message box text goes to stderr), or with --hidden as with the
-// window hidden (such a producer is skipped without a word). Exit status: 0
-// the import succeeded, 1 it failed (or could not be run), 2 usage.
+// then "sources: N" and "result: 0xXXXXXXXX NAME", with "source build: N
+// (TEXT)" before the result when an import that succeeded built no
+// sources. The import runs as with the server's main window visible (a
+// document that does not load ends it, and its message box text goes to
+// stderr), or with --hidden as with the window hidden (such a producer is
+// skipped without a word). Exit status: 0 the import succeeded, 1 it failed
+// (or could not be run), 2 usage.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/resource_string_table.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/connection_manager.h"
 #include "platform/resource_strings.h"
@@ -32,7 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kDefaultServerName = 61463;
 constexpr char kStringsFile[] = "aeconfig-strings.xml";
 
 int Usage() {
@@ -111,15 +114,15 @@ int main(int argc, char** argv) {
 
   ConnectionManager manager;
   g_pConnectionManager = &manager;
-  int32_t build = -1;
+  std::optional<SourceBuildResult> build;  // only after an import that succeeded
   {
     TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
     manager.client = std::make_unique<C_OPC_DA_Client>();
     hr = manager.client->ImportConfiguration(false);
     if (hr == S_OK) {
-      std::string serverName = LoadResourceString(kDefaultServerName);
+      std::string serverName = LoadResourceString(kStringDefaultServer);
       build = BuildSourcesForVariable(serverName.empty() ? "Brixham.RaltoOPC" : serverName);
-      manager.lastSourceBuildResult = build;
+      manager.lastSourceBuildResult = *build;
     }
 
     std::vector<std::string> lines;
@@ -129,7 +132,8 @@ int main(int argc, char** argv) {
     std::sort(lines.begin(), lines.end());
     for (const std::string& line : lines) std::printf("%s\n", line.c_str());
     std::printf("sources: %zu\n", lines.size());
-    if (build > 0) std::printf("source build: %d (no alarm sources)\n", build);
+    if (build && *build != kSourceBuildOk)
+      std::printf("source build: %d (%s)\n", static_cast<int>(*build), SourceBuildResultText(*build));
     std::string name = ResultName(hr);
     std::printf("result: 0x%08X%s%s\n", static_cast<unsigned>(hr), name.empty() ? "" : " ", name.c_str());
     manager.client.reset();

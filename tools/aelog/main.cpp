@@ -6,9 +6,10 @@
 //   time (UTC), area, target, variable, condition, subcondition, operator,
 //   comment, result, message, server
 // with line breaks and tabs inside a field printed as blanks. DATE is
-// YYYY-MM-DD; --to includes the whole day; AREA matches exactly and may be
-// given more than once. Exit status: 0 done, 1 DIR is not a folder, 2 bad
-// arguments (usage on stderr). docs/aelog.md has examples.
+// YYYY-MM-DD; --to includes the whole day and nothing of the next one;
+// AREA matches exactly and may be given more than once. Exit status: 0
+// done, 1 DIR is not a folder, 2 bad arguments (usage on stderr).
+// docs/aelog.md has examples.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -54,6 +55,14 @@ bool Earlier(const AckRecord& a, const AckRecord& b) {
   return a.ackTime.IsBefore(b.ackTime);
 }
 
+// The window is [from, to + 1 day). Times are whole seconds and the filter
+// keeps its bound, so it ends at the last second of the day.
+CDateTime LastSecondOf(const CDateTime& day) {
+  int year, month, mday, hour, minute, second;
+  if (!day.GetParts(year, month, mday, hour, minute, second)) return day;
+  return CDateTime::FromParts(year, month, mday, 23, 59, 59);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +88,7 @@ int main(int argc, char** argv) {
     if (option == "--from")
       filter.from = date;
     else
-      filter.to = date.AddDays(1);  // the window ends where the next day begins
+      filter.to = LastSecondOf(date);
   }
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {

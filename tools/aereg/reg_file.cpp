@@ -209,6 +209,8 @@ bool Parse(const std::string& text, bool utf16, std::vector<Operation>& ops, std
       bool remove = line.size() > 1 && line[1] == '-';
       std::string name = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
       if (!ParseKeyPath(name, key)) return fail("unknown root key in \"" + name + "\"");
+      // As `delete` refuses it: a whole hive would go without a word.
+      if (remove && key.subKey.empty()) return fail("a root key cannot be deleted (" + key.rootName + ")");
       ops.push_back({remove ? Operation::kDeleteKey : Operation::kCreateKey, key, {}, REG_NONE, {}});
       haveKey = !remove;
       continue;

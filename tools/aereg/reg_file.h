@@ -6,7 +6,8 @@
 // value's bytes for the other types, multi-strings as NUL-separated UTF-8).
 // Import reads that, REGEDIT4 files, and UTF-16LE files as regedit writes
 // them; [-key] deletes a key with its subtree, "name"=- a value. A file is
-// parsed whole before anything changes: a syntax error changes nothing.
+// parsed whole before anything changes: a syntax error, or a [-root] that
+// would delete a whole root key, changes nothing.
 #pragma once
 
 #include <string>
