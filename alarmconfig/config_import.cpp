@@ -8,10 +8,10 @@
 #include "alarmconfig/area_path.h"
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/source_name.h"
-#include "alarmconfig/xml_document.h"
 #include "platform/class_factory.h"
 #include "platform/resource_strings.h"
 #include "platform/variant.h"
+#include "platform/xml_document.h"
 
 namespace {
 
@@ -39,6 +39,9 @@ std::string FormatString1(uint32_t id, const std::string& argument) {
     text.replace(at, 2, argument);
   return text;
 }
+
+// Only elements and attributes are read: blank text is left out of the trees.
+const XmlLoadOptions kReadOnlyElements{.dropBlankText = true};
 
 // An attribute read as a 32-bit unsigned (VARIANT conversion rules).
 bool ReadUnsigned(const CXmlNode& node, const char* name, uint32_t& out) {
@@ -111,7 +114,7 @@ HRESULT CConfigImport::ImportSummary() {
   HRESULT hr = server->GetConfigDocument(RALTO_DOC_CONFIGURATION_SUMMARY, RALTO_SUMMARY_ID, 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument summary;
-  if (!summary.Load(text, CXmlDocument::BlankText::Drop)) {
+  if (!summary.Load(text, kReadOnlyElements)) {
     if (WindowVisible() && summary.ParseErrorCode() != 0) {
       ShowMessageBox(FormatString1(kSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
       return XmlParseErrorResult(summary.ParseErrorCode());
@@ -140,7 +143,7 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   HRESULT hr = server.GetConfigDocument(RALTO_DOC_PRODUCED_DATA, static_cast<LONG>(producerId), 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument document;
-  bool loaded = document.Load(text, CXmlDocument::BlankText::Drop);
+  bool loaded = document.Load(text, kReadOnlyElements);
   BSTR().swap(text);  // the text is not needed beside its document
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
