@@ -9,6 +9,7 @@
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/source_name.h"
 #include "platform/class_factory.h"
+#include "platform/format_text.h"
 #include "platform/resource_strings.h"
 #include "platform/variant.h"
 #include "platform/xml_document.h"
@@ -31,14 +32,6 @@ constexpr int32_t kNoEntriesBuilt = 2;
 constexpr int kElementCount = 4;
 
 bool WindowVisible() { return g_bInteractive.load() != 0; }
-
-// The string with every numbered argument "%1" replaced by `argument`.
-std::string FormatString1(uint32_t id, const std::string& argument) {
-  std::string text = LoadResourceString(id);
-  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + argument.size()))
-    text.replace(at, 2, argument);
-  return text;
-}
 
 // Only elements and attributes are read: blank text is left out of the trees.
 const XmlLoadOptions kReadOnlyElements{.dropBlankText = true};
@@ -116,7 +109,8 @@ HRESULT CConfigImport::ImportSummary() {
   CXmlDocument summary;
   if (!summary.Load(text, kReadOnlyElements)) {
     if (WindowVisible() && summary.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
+      ShowMessageBox(FormatText(LoadResourceString(kSummaryParseError), {summary.ParseErrorReason()}),
+                     MessageBoxIcon::Exclamation);
       return XmlParseErrorResult(summary.ParseErrorCode());
     }
     return E_POINTER;
@@ -148,7 +142,8 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
     if (document.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::None);
+      ShowMessageBox(FormatText(LoadResourceString(kProducedDataParseError), {document.ParseErrorReason()}),
+                     MessageBoxIcon::None);
       return XmlParseErrorResult(document.ParseErrorCode());
     }
     ShowMessageBox(LoadResourceString(kProducedDataNotLoaded), MessageBoxIcon::None);

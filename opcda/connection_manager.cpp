@@ -9,6 +9,7 @@
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/alarm_requests.h"
+#include "platform/format_text.h"
 #include "platform/registry.h"
 #include "platform/resource_strings.h"
 #include "toolkit/condition.h"
@@ -39,13 +40,6 @@ DWORD ReadBindingRate() {
   DWORD rate = kDefaultBindingRateMs;
   RegGetDword(HKEY_LOCAL_MACHINE, kItemKey, "AlarnEventBindingRate", rate);
   return rate;
-}
-
-// The message text with "%<n>" replaced by `argument`.
-std::string WithArgument(std::string text, const char* marker, const std::string& argument) {
-  size_t at = text.find(marker);
-  if (at != std::string::npos) text.replace(at, std::char_traits<char>::length(marker), argument);
-  return text;
 }
 
 // The message text with its "%08X" fields filled in order.
@@ -334,8 +328,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   FILETIME held = source->LastActiveTime();
   FILETIME incoming = condition->AcknowledgedActiveTime();
   if (!(held == incoming)) {
-    resultText = WithArgument(WithArgument(LoadResourceString(kTimeMismatchString), "%1", DateTimeText(held)),
-                              "%2", DateTimeText(incoming));
+    resultText = FormatText(LoadResourceString(kTimeMismatchString), {DateTimeText(held), DateTimeText(incoming)});
     return S_OK;
   }
   AlarmVar* variable = source->Variable();
@@ -343,7 +336,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   std::string itemId = MakeItemId(variable->nodeName, variable->BlockName()) + ".FC";
   AlarmVar* word = FindVariable(itemId);
   if (!word) {
-    resultText = WithArgument(LoadResourceString(kNoVariableString), "%1", itemId);
+    resultText = FormatText(LoadResourceString(kNoVariableString), {itemId});
     return S_OK;
   }
 
