@@ -1,15 +1,13 @@
 #include "opcda/connection_manager.h"
 
-#include <cstdio>
-#include <ctime>
 #include <new>
 
 #include "alarmconfig/alarm_sources.h"
 #include "alarmconfig/derived_source.h"
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
+#include "opcda/ack_result_texts.h"
 #include "opcda/alarm_requests.h"
-#include "platform/format_text.h"
 #include "platform/registry.h"
 #include "platform/resource_strings.h"
 #include "toolkit/condition.h"
@@ -27,11 +25,6 @@ constexpr DWORD kDefaultBindingRateMs = 60000;
 constexpr size_t kMaxServerNameBytes = 254;
 
 constexpr uint32_t kDefaultServerString = 61463;
-constexpr uint32_t kSuccessString = 1036;
-constexpr uint32_t kWriteFailedString = 1037;
-constexpr uint32_t kNoVariableString = 1038;
-constexpr uint32_t kTimeMismatchString = 1039;
-constexpr uint32_t kNotConnectedString = 1040;
 
 // The size of the working array of one GetConditionEntries call.
 constexpr size_t kEntriesPerCall = 3;
@@ -40,38 +33,6 @@ DWORD ReadBindingRate() {
   DWORD rate = kDefaultBindingRateMs;
   RegGetDword(HKEY_LOCAL_MACHINE, kItemKey, "AlarnEventBindingRate", rate);
   return rate;
-}
-
-// The message text with its "%08X" fields filled in order.
-std::string WithHexArguments(std::string text, std::initializer_list<uint32_t> values) {
-  size_t from = 0;
-  for (uint32_t value : values) {
-    size_t at = text.find("%08X", from);
-    if (at == std::string::npos) break;
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", value);
-    text.replace(at, 4, hex);
-    from = at + 8;
-  }
-  return text;
-}
-
-// A time for the operator: local date and time in the C library's locale.
-std::string DateTimeText(const FILETIME& utc) {
-  if (IsNullFileTime(utc)) return {};
-  FILETIME local;
-  SYSTEMTIME fields;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) return "Invalid DateTime";
-  std::tm tm{};
-  tm.tm_year = fields.wYear - 1900;
-  tm.tm_mon = fields.wMonth - 1;
-  tm.tm_mday = fields.wDay;
-  tm.tm_hour = fields.wHour;
-  tm.tm_min = fields.wMinute;
-  tm.tm_sec = fields.wSecond;
-  char text[128];
-  size_t length = std::strftime(text, sizeof text, "%x %X", &tm);
-  return length ? std::string(text, length) : "Invalid DateTime";
 }
 
 }  // namespace
@@ -311,7 +272,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
                                                 std::string& resultText) {
   if (!condition || !source) return E_INVALIDARG;
   if (connectionState != kConnected) {
-    resultText = LoadResourceString(kNotConnectedString);
+    resultText = AckNotConnectedText();
     return 1;
   }
   TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
@@ -328,7 +289,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   FILETIME held = source->LastActiveTime();
   FILETIME incoming = condition->AcknowledgedActiveTime();
   if (!(held == incoming)) {
-    resultText = FormatText(LoadResourceString(kTimeMismatchString), {DateTimeText(held), DateTimeText(incoming)});
+    resultText = AckTimeMismatchText(held, incoming);
     return S_OK;
   }
   AlarmVar* variable = source->Variable();
@@ -336,7 +297,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   std::string itemId = MakeItemId(variable->nodeName, variable->BlockName()) + ".FC";
   AlarmVar* word = FindVariable(itemId);
   if (!word) {
-    resultText = FormatText(LoadResourceString(kNoVariableString), {itemId});
+    resultText = AckNoVariableText(itemId);
     return S_OK;
   }
 
@@ -345,12 +306,6 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   OPCHANDLE handle = word->serverHandle;
   COpcTaskArray<HRESULT> errors(1);
   hr = syncIO->Write(1, &handle, &data, errors.Put());
-  if (hr == S_OK) {
-    resultText = LoadResourceString(kSuccessString);
-  } else {
-    HRESULT itemError = errors ? errors[0] : S_OK;
-    resultText = WithHexArguments(LoadResourceString(kWriteFailedString),
-                                  {static_cast<uint32_t>(hr), static_cast<uint32_t>(itemError)});
-  }
+  resultText = AckWriteResultText(hr, errors ? errors[0] : S_OK);
   return hr;
 }
