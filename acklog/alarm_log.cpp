@@ -185,7 +185,7 @@ bool CAlarmLog::Shared::CopyCacheFile(const std::string& path) {
     DebugOutput("Failed to open local cache file: " + path + "\n");
     return false;
   }
-  std::vector<xmlNodePtr> nodes = SelectRecords(*cache);
+  std::vector<CXmlNode> nodes = SelectRecords(*cache);
   if (nodes.empty()) {
     DebugOutput("No alarms to process: " + path + "\n");
     return true;
@@ -206,7 +206,7 @@ bool CAlarmLog::Shared::CopyCacheFile(const std::string& path) {
     DebugOutput("Failed to open local backup file: " + backupPath + "\n");
     return false;
   }
-  for (xmlNodePtr node : nodes) {
+  for (const CXmlNode& node : nodes) {
     AckRecord record;
     ReadRecord(node, record);
     AddArea(record.area);

@@ -1,13 +1,9 @@
 #include "acklog/log_document.h"
 
-#include <libxml/parser.h>
-#include <libxml/xpath.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <new>
 
 #include "acklog/log_layout.h"
 #include "platform/debug.h"
@@ -22,32 +18,8 @@ constexpr const char* kTimeFormat = "%Y-%m-%d %H:%M:%S";
 // would also lift its guard against entity bombs in foreign files).
 constexpr size_t kMaxFieldBytes = 1 << 20;
 
-const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
-void InitXml() {
-  static std::once_flag once;
-  std::call_once(once, [] { xmlInitParser(); });
-}
-
-std::vector<xmlNodePtr> SelectNodes(xmlDocPtr doc, const char* path) {
-  std::vector<xmlNodePtr> nodes;
-  xmlXPathContextPtr context = xmlXPathNewContext(doc);
-  if (!context) return nodes;
-  context->node = reinterpret_cast<xmlNodePtr>(doc);  // paths are relative to the document
-  xmlXPathObjectPtr result = xmlXPathEvalExpression(X(path), context);
-  if (result && result->nodesetval) {
-    nodes.reserve(size_t(result->nodesetval->nodeNr));
-    for (int i = 0; i < result->nodesetval->nodeNr; ++i) nodes.push_back(result->nodesetval->nodeTab[i]);
-  }
-  xmlXPathFreeObject(result);
-  xmlXPathFreeContext(context);
-  return nodes;
-}
-
-xmlNodePtr SelectRoot(xmlDocPtr doc) {
-  std::vector<xmlNodePtr> roots = SelectNodes(doc, kRootPath);
-  return roots.empty() ? nullptr : roots.front();
-}
+// The log is read and changed in place, and is UTF-8 whatever it declares.
+const XmlLoadOptions kLogFile{.editable = true, .utf8 = true};
 
 bool IsXmlChar(char32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
@@ -73,69 +45,45 @@ std::string XmlSafeText(const std::string& text) {
   return out;
 }
 
-void AddText(xmlNodePtr parent, const char* text) {
-  xmlAddChild(parent, xmlNewDocText(parent->doc, X(text)));
-}
-
 // One field: four spaces, the element with its text, a line feed. An
-// element that cannot be created is skipped with its layout text.
-xmlNodePtr AddField(xmlNodePtr record, const char* name, const std::string& text) {
-  xmlNodePtr element = xmlNewDocNode(record->doc, nullptr, X(name), nullptr);
-  if (!element) return nullptr;
-  if (!text.empty()) xmlAddChild(element, xmlNewDocText(record->doc, X(XmlSafeText(text).c_str())));
-  AddText(record, "    ");
-  xmlAddChild(record, element);
-  AddText(record, "\n");
+// element that cannot be created (memory ran out) is left out.
+CXmlNode AddField(CXmlNode& record, const char* name, const std::string& text) {
+  record.AppendText("    ");
+  CXmlNode element = record.AppendElement(name);
+  if (!element) return element;
+  if (!text.empty()) element.AppendText(XmlSafeText(text).c_str());
+  record.AppendText("\n");
   return element;
 }
 
-std::string ElementText(xmlNodePtr element) {
-  xmlNodePtr child = element->children;
-  if (!child) return {};
-  if (!child->next && child->type == XML_TEXT_NODE && child->content)
-    return reinterpret_cast<const char*>(child->content);
-  xmlChar* content = xmlNodeGetContent(element);
-  std::string text = content ? reinterpret_cast<const char*>(content) : "";
-  xmlFree(content);
-  return text;
+bool IsLayoutText(const CXmlNode& node) {
+  return node.IsText() && node.Text().find_first_not_of("\n\r \t") == std::string::npos;
 }
 
-bool IsLayoutText(xmlNodePtr node) {
-  if (!node || node->type != XML_TEXT_NODE || !node->content) return false;
-  for (const xmlChar* p = node->content; *p; ++p)
-    if (*p != '\n' && *p != '\r' && *p != ' ' && *p != '\t') return false;
-  return true;
-}
+CXmlNode SelectRoot(const CLogDocument& doc) { return doc.Xml().SelectSingleNode(kRootPath); }
 
 }  // namespace
 
 std::unique_ptr<CLogDocument> CLogDocument::CreateEmpty() {
-  InitXml();
-  xmlDocPtr doc = xmlNewDoc(X("1.0"));
-  return doc ? std::make_unique<CLogDocument>(doc) : nullptr;
+  try {
+    std::unique_ptr<CLogDocument> doc(new CLogDocument());
+    doc->xml_.Create();
+    return doc;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 std::unique_ptr<CLogDocument> CLogDocument::Parse(const std::string& text) {
-  InitXml();
-  if (text.size() > size_t(INT_MAX)) return nullptr;
-  xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  // A log file has no document type; one with entity declarations is not
-  // ours, and its entities are not expanded here.
-  if (doc && (doc->intSubset || doc->extSubset)) {
-    xmlFreeDoc(doc);
-    doc = nullptr;
+  try {
+    std::unique_ptr<CLogDocument> doc(new CLogDocument());
+    // A log file has no document type; one with entity declarations is not
+    // ours, and its entities are not expanded here.
+    if (!doc->xml_.Load(text, kLogFile) || doc->xml_.HasDocumentType()) return nullptr;
+    return doc;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  return doc ? std::make_unique<CLogDocument>(doc) : nullptr;
-}
-
-std::string CLogDocument::Serialize() const {
-  xmlChar* memory = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemoryEnc(doc_, &memory, &size, "UTF-8", 0);
-  std::string text = memory ? std::string(reinterpret_cast<const char*>(memory), size_t(size)) : "";
-  xmlFree(memory);
-  return text;
 }
 
 std::unique_ptr<CLogDocument> OpenLogDocument(const std::string& path, bool writable, bool createFolders,
@@ -169,28 +117,23 @@ std::unique_ptr<CLogDocument> LoadLogDocument(CLogFile& file) {
   return doc;
 }
 
-bool AcceptsRecords(const CLogDocument& doc) {
-  return !xmlDocGetRootElement(doc.Get()) || SelectRoot(doc.Get());
-}
+bool AcceptsRecords(const CLogDocument& doc) { return !doc.Xml().Root() || SelectRoot(doc); }
 
 bool AppendRecord(CLogDocument& doc, const AckRecord& record) {
-  xmlNodePtr root = SelectRoot(doc.Get());
+  CXmlNode root = SelectRoot(doc);
   if (!root) {
     // XML allows one top element: a document with another cannot take ours.
-    if (xmlDocGetRootElement(doc.Get())) return false;
-    root = xmlNewDocNode(doc.Get(), nullptr, X("AlarmFile"), nullptr);
+    root = doc.Xml().CreateRoot("AlarmFile");
     if (!root) return false;
-    xmlDocSetRootElement(doc.Get(), root);
-    xmlSetProp(root, X("Version"), X("1.0"));
-    AddText(root, "\n");
+    root.SetAttribute("Version", "1.0");
+    root.AppendText("\n");
   }
-  xmlNodePtr element = xmlNewDocNode(doc.Get(), nullptr, X("AlarmRecord"), nullptr);
+  CXmlNode element = root.AppendElement("AlarmRecord");
   if (!element) return false;
-  xmlAddChild(root, element);
-  AddText(root, "\n");
-  AddText(element, "\n");
-  if (xmlNodePtr time = AddField(element, "AckTimeStamp", record.ackTime.Format(true)))
-    xmlSetProp(time, X("TimeZone"), X("UTC"));
+  root.AppendText("\n");
+  element.AppendText("\n");
+  if (CXmlNode time = AddField(element, "AckTimeStamp", record.ackTime.Format(true)))
+    time.SetAttribute("TimeZone", "UTC");
   AddField(element, "Area", record.area);
   AddField(element, "Target", record.target);
   AddField(element, "Variable", record.variable);
@@ -213,9 +156,9 @@ bool SaveLogDocument(const CLogDocument& doc, CLogFile& file) {
   return file.ReplaceAndClose(bytes);
 }
 
-std::vector<xmlNodePtr> SelectRecords(const CLogDocument& doc) { return SelectNodes(doc.Get(), kRecordsPath); }
+std::vector<CXmlNode> SelectRecords(const CLogDocument& doc) { return doc.Xml().SelectNodes(kRecordsPath); }
 
-void ReadRecord(xmlNodePtr node, AckRecord& record) {
+void ReadRecord(const CXmlNode& node, AckRecord& record) {
   struct Field {
     const char* name;
     std::string AckRecord::*member;  // null for the time stamp
@@ -236,32 +179,26 @@ void ReadRecord(xmlNodePtr node, AckRecord& record) {
   constexpr size_t kCount = sizeof kFields / sizeof kFields[0];
   bool seen[kCount] = {};
   std::string timeText;
-  for (xmlNodePtr child = node->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
-    const char* name = reinterpret_cast<const char*>(child->name);
+  for (CXmlNode child = node.FirstChildElement(); child; child = child.NextSiblingElement()) {
+    const char* name = child.Name();
     for (size_t i = 0; i < kCount; ++i) {
       if (seen[i] || strcmp(name, kFields[i].name) != 0) continue;
       seen[i] = true;  // the first element of a name counts, as a selection would find it
       if (kFields[i].member)
-        record.*kFields[i].member = ElementText(child);
+        record.*kFields[i].member = child.Text();
       else
-        timeText = ElementText(child);
+        timeText = child.Text();
       break;
     }
   }
   ParseDateTime(timeText, kTimeFormat, record.ackTime);
 }
 
-bool RemoveRecord(xmlNodePtr node) {
-  if (!node->parent) return false;
+bool RemoveRecord(CXmlNode node) {
   // Without its layout line feed, a cache file emptied by many copies goes
   // back to its first form instead of gathering blank lines.
-  xmlNodePtr layout = IsLayoutText(node->next) ? node->next : nullptr;
-  xmlUnlinkNode(node);
-  xmlFreeNode(node);
-  if (layout) {
-    xmlUnlinkNode(layout);
-    xmlFreeNode(layout);
-  }
+  CXmlNode layout = node.NextSibling();
+  if (!node.Remove()) return false;
+  if (IsLayoutText(layout)) layout.Remove();
   return true;
 }

@@ -1,4 +1,4 @@
-// The acknowledgement log's XML document (libxml2): opening a log file,
+// The acknowledgement log's XML document: opening a log file,
 // appending, selecting and reading records, saving.
 //
 // Format: UTF-8 with the declaration; the root "AlarmFile" with Version
@@ -14,36 +14,36 @@
 // Failures are reported by null or false results, never by exceptions.
 #pragma once
 
-#include <libxml/tree.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "acklog/ack_record.h"
 #include "acklog/log_file.h"
+#include "platform/xml_document.h"
 
 class CLogDocument {
  public:
-  // Adopts `doc`. REQUIRES: doc != nullptr.
-  explicit CLogDocument(xmlDocPtr doc) : doc_(doc) {}
-  ~CLogDocument() { xmlFreeDoc(doc_); }
   CLogDocument(const CLogDocument&) = delete;
   CLogDocument& operator=(const CLogDocument&) = delete;
 
-  // A new document with the declaration and nothing else.
+  // A new document with the declaration and nothing else; null when memory
+  // ran out.
   static std::unique_ptr<CLogDocument> CreateEmpty();
   // Parses UTF-8 text (any declared encoding is ignored); null when it is
   // not well-formed XML or has a document type declaration (log files have
-  // none; refusing it keeps entity tricks out).
+  // none; refusing it keeps entity tricks out), or memory ran out.
   static std::unique_ptr<CLogDocument> Parse(const std::string& text);
 
-  xmlDocPtr Get() const { return doc_; }
+  CXmlDocument& Xml() { return xml_; }
+  const CXmlDocument& Xml() const { return xml_; }
   // The serialised document: UTF-8, with the declaration.
-  std::string Serialize() const;
+  std::string Serialize() const { return xml_.Serialize(); }
 
  private:
-  xmlDocPtr doc_;
+  CLogDocument() = default;
+
+  CXmlDocument xml_;
 };
 
 // Opens `path` through `file` (see CLogFile for the sharing rules) and
@@ -79,11 +79,11 @@ bool SaveLogDocument(const CLogDocument& doc, CLogFile& file);
 
 // The "AlarmRecord" children of the version 1.0 root, in document order;
 // empty when there are none. The nodes live as long as `doc`.
-std::vector<xmlNodePtr> SelectRecords(const CLogDocument& doc);
+std::vector<CXmlNode> SelectRecords(const CLogDocument& doc);
 // Fills `record` from an "AlarmRecord" node: each field from the first
 // child element of its name (a missing one leaves the field as it was),
 // the time parsed from AckTimeStamp (left as it was when that fails).
-void ReadRecord(xmlNodePtr node, AckRecord& record);
+void ReadRecord(const CXmlNode& node, AckRecord& record);
 // Removes a record node and the layout line feed after it, and frees them.
 // False, and nothing changed, when the node has no parent.
-bool RemoveRecord(xmlNodePtr node);
+bool RemoveRecord(CXmlNode node);

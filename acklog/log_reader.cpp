@@ -37,7 +37,7 @@ void ReadLogRecords(const std::string& directory, const LogFilter& filter, std::
     std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, false, false, file);
     file.Close();
     if (doc && progress.KeepGoing()) {
-      std::vector<xmlNodePtr> nodes = SelectRecords(*doc);
+      std::vector<CXmlNode> nodes = SelectRecords(*doc);
       for (size_t i = 0; i < nodes.size() && progress.KeepGoing(); ++i) {
         progress.SetPosition(base + uint32_t(i * 100 / nodes.size()));
         AckRecord record;

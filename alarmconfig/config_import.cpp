@@ -9,10 +9,11 @@
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/source_name.h"
 #include "alarmconfig/string_ids.h"
-#include "alarmconfig/xml_document.h"
 #include "platform/class_factory.h"
+#include "platform/format_text.h"
 #include "platform/resource_strings.h"
 #include "platform/variant.h"
+#include "platform/xml_document.h"
 
 namespace {
 
@@ -24,13 +25,8 @@ constexpr int kElementCount = 4;
 
 bool WindowVisible() { return g_bInteractive.load() != 0; }
 
-// The string with every numbered argument "%1" replaced by `argument`.
-std::string FormatString1(uint32_t id, const std::string& argument) {
-  std::string text = LoadResourceString(id);
-  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + argument.size()))
-    text.replace(at, 2, argument);
-  return text;
-}
+// Only elements and attributes are read: blank text is left out of the trees.
+const XmlLoadOptions kReadOnlyElements{.dropBlankText = true};
 
 // An attribute read as a 32-bit unsigned (VARIANT conversion rules).
 bool ReadUnsigned(const CXmlNode& node, const char* name, uint32_t& out) {
@@ -103,9 +99,10 @@ HRESULT CConfigImport::ImportSummary() {
   HRESULT hr = server->GetConfigDocument(RALTO_DOC_CONFIGURATION_SUMMARY, RALTO_SUMMARY_ID, 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument summary;
-  if (!summary.Load(text, CXmlDocument::BlankText::Drop)) {
+  if (!summary.Load(text, kReadOnlyElements)) {
     if (WindowVisible() && summary.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kStringSummaryParseError, summary.ParseErrorReason()), MessageBoxIcon::Exclamation);
+      ShowMessageBox(FormatText(LoadResourceString(kStringSummaryParseError), {summary.ParseErrorReason()}),
+                     MessageBoxIcon::Exclamation);
       return XmlParseErrorResult(summary.ParseErrorCode());
     }
     return E_POINTER;
@@ -132,12 +129,13 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   HRESULT hr = server.GetConfigDocument(RALTO_DOC_PRODUCED_DATA, static_cast<LONG>(producerId), 0, 0, &text);
   if (FAILED(hr)) return hr;
   CXmlDocument document;
-  bool loaded = document.Load(text, CXmlDocument::BlankText::Drop);
+  bool loaded = document.Load(text, kReadOnlyElements);
   BSTR().swap(text);  // the text is not needed beside its document
   if (!loaded) {
     if (!WindowVisible()) return S_OK;
     if (document.ParseErrorCode() != 0) {
-      ShowMessageBox(FormatString1(kStringProducedDataParseError, document.ParseErrorReason()), MessageBoxIcon::NoIcon);
+      ShowMessageBox(FormatText(LoadResourceString(kStringProducedDataParseError), {document.ParseErrorReason()}),
+                     MessageBoxIcon::NoIcon);
       return XmlParseErrorResult(document.ParseErrorCode());
     }
     ShowMessageBox(LoadResourceString(kStringProducedDataNotLoaded), MessageBoxIcon::NoIcon);

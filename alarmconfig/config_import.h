@@ -35,8 +35,8 @@
 
 #include "alarmconfig/alarm_var_store.h"
 #include "alarmconfig/produced_data_blocks.h"
-#include "alarmconfig/xml_node.h"
 #include "platform/com.h"
+#include "platform/xml_node.h"
 #include "ralto/config_server.h"
 
 HRESULT ImportConfiguration(CAlarmVarStore& store, bool incremental);

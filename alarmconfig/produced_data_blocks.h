@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "alarmconfig/xml_document.h"
+#include "platform/xml_document.h"
 
 struct BlockDescription {
   CXmlNode area;

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "alarmconfig/xml_document.h"
+#include "platform/xml_document.h"
 
 namespace {
 

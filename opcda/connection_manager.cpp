@@ -1,13 +1,13 @@
 #include "opcda/connection_manager.h"
 
-#include <cstdio>
-#include <ctime>
 #include <new>
 
 #include "alarmconfig/alarm_sources.h"
 #include "alarmconfig/derived_source.h"
+#include "alarmconfig/string_ids.h"
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_mutex.h"
+#include "opcda/ack_result_texts.h"
 #include "opcda/alarm_requests.h"
 #include "platform/debug.h"
 #include "platform/registry.h"
@@ -26,12 +26,6 @@ constexpr DWORD kDefaultBindingRateMs = 60000;
 // The server reads the name into a 255-byte buffer.
 constexpr size_t kMaxServerNameBytes = 254;
 
-constexpr uint32_t kDefaultServerString = 61463;
-constexpr uint32_t kSuccessString = 1036;
-constexpr uint32_t kWriteFailedString = 1037;
-constexpr uint32_t kNoVariableString = 1038;
-constexpr uint32_t kTimeMismatchString = 1039;
-constexpr uint32_t kNotConnectedString = 1040;
 
 // The size of the working array of one GetConditionEntries call.
 constexpr size_t kEntriesPerCall = 3;
@@ -40,45 +34,6 @@ DWORD ReadBindingRate() {
   DWORD rate = kDefaultBindingRateMs;
   RegGetDword(HKEY_LOCAL_MACHINE, kItemKey, "AlarnEventBindingRate", rate);
   return rate;
-}
-
-// The message text with "%<n>" replaced by `argument`.
-std::string WithArgument(std::string text, const char* marker, const std::string& argument) {
-  size_t at = text.find(marker);
-  if (at != std::string::npos) text.replace(at, std::char_traits<char>::length(marker), argument);
-  return text;
-}
-
-// The message text with its "%08X" fields filled in order.
-std::string WithHexArguments(std::string text, std::initializer_list<uint32_t> values) {
-  size_t from = 0;
-  for (uint32_t value : values) {
-    size_t at = text.find("%08X", from);
-    if (at == std::string::npos) break;
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", value);
-    text.replace(at, 4, hex);
-    from = at + 8;
-  }
-  return text;
-}
-
-// A time for the operator: local date and time in the C library's locale.
-std::string DateTimeText(const FILETIME& utc) {
-  if (IsNullFileTime(utc)) return {};
-  FILETIME local;
-  SYSTEMTIME fields;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) return "Invalid DateTime";
-  std::tm tm{};
-  tm.tm_year = fields.wYear - 1900;
-  tm.tm_mon = fields.wMonth - 1;
-  tm.tm_mday = fields.wDay;
-  tm.tm_hour = fields.wHour;
-  tm.tm_min = fields.wMinute;
-  tm.tm_sec = fields.wSecond;
-  char text[128];
-  size_t length = std::strftime(text, sizeof text, "%x %X", &tm);
-  return length ? std::string(text, length) : "Invalid DateTime";
 }
 
 }  // namespace
@@ -136,7 +91,7 @@ ConnectionManager::~ConnectionManager() {
 }
 
 bool ConnectionManager::ReadSettings(std::string& serverName, DWORD& updateRateMs) {
-  serverName = LoadResourceString(kDefaultServerString);
+  serverName = LoadResourceString(kStringDefaultServer);
   updateRateMs = kDefaultUpdateRateMs;
   HKEY configData = nullptr;
   if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kConfigDataKey, KEY_READ, &configData) != ERROR_SUCCESS) return false;
@@ -168,10 +123,10 @@ bool ConnectionManager::WriteSettings(const std::string& serverName, DWORD updat
 
 std::string ConnectionManager::StateText(int32_t state) {
   switch (state) {
-    case kConnected: return LoadResourceString(61465);
-    case kNotConnected: return LoadResourceString(61464);
-    case kInvalidServer: return LoadResourceString(61466);
-    case kConnecting: return LoadResourceString(61467);
+    case kConnected: return LoadResourceString(kStringConnected);
+    case kNotConnected: return LoadResourceString(kStringNotConnected);
+    case kInvalidServer: return LoadResourceString(kStringInvalidServer);
+    case kConnecting: return LoadResourceString(kStringConnecting);
     default: return {};
   }
 }
@@ -221,10 +176,10 @@ void ConnectionManager::ConnectPass(const std::shared_ptr<Pass>& pass) {
     if (hr == S_OK) {
       int32_t built = BuildSourcesForVariable(serverName);
       lastSourceBuildResult = built;
-      if (built == 0) {
+      if (built == kSourceBuildOk) {
         state = kConnected;
         ActivateGroup();
-      } else if (built == 1 || built == 2) {
+      } else if (built == kSourceBuildNotRun || built == kSourceBuildNoEntries) {
         state = kInvalidServer;
       }
     }
@@ -362,7 +317,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
                                                 std::string& resultText) {
   if (!condition || !source) return E_INVALIDARG;
   if (connectionState != kConnected) {
-    resultText = LoadResourceString(kNotConnectedString);
+    resultText = AckNotConnectedText();
     return 1;
   }
   TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
@@ -379,8 +334,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   FILETIME held = source->LastActiveTime();
   FILETIME incoming = condition->AcknowledgedActiveTime();
   if (!(held == incoming)) {
-    resultText = WithArgument(WithArgument(LoadResourceString(kTimeMismatchString), "%1", DateTimeText(held)),
-                              "%2", DateTimeText(incoming));
+    resultText = AckTimeMismatchText(held, incoming);
     return S_OK;
   }
   AlarmVar* variable = source->Variable();
@@ -388,7 +342,7 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   std::string itemId = MakeItemId(variable->nodeName, variable->BlockName()) + ".FC";
   AlarmVar* word = FindVariable(itemId);
   if (!word) {
-    resultText = WithArgument(LoadResourceString(kNoVariableString), "%1", itemId);
+    resultText = AckNoVariableText(itemId);
     return S_OK;
   }
 
@@ -397,12 +351,6 @@ HRESULT ConnectionManager::WriteAcknowledgement(CAECondition* condition, CDerive
   OPCHANDLE handle = word->serverHandle;
   COpcTaskArray<HRESULT> errors(1);
   hr = syncIO->Write(1, &handle, &data, errors.Put());
-  if (hr == S_OK) {
-    resultText = LoadResourceString(kSuccessString);
-  } else {
-    HRESULT itemError = errors ? errors[0] : S_OK;
-    resultText = WithHexArguments(LoadResourceString(kWriteFailedString),
-                                  {static_cast<uint32_t>(hr), static_cast<uint32_t>(itemError)});
-  }
+  resultText = AckWriteResultText(hr, errors ? errors[0] : S_OK);
   return hr;
 }

@@ -12,7 +12,6 @@
 // and a temporary plant directory, both removed at the end. Times are the
 // process's CPU time (wall time beside it), so that other work on the
 // machine disturbs the ratios less; each figure is the best of a few runs.
-#include <dlfcn.h>
 #include <libxml/parser.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -35,6 +34,7 @@
 #include "opcda/connection_manager.h"
 #include "platform/registry.h"
 #include "ralto/config_server.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/source_cache.h"
 
 namespace fs = std::filesystem;
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     fs::create_directories(base + "/registry");
     setenv("AE_REGISTRY_DIR", (base + "/registry").c_str(), 1);
   }
-  if (!RegisterPlugin(RALTO_CONFIG_LIBRARY)) {
+  if (FAILED(RegisterPlugin(RALTO_CONFIG_LIBRARY))) {
     std::fprintf(stderr, "bench_import: cannot register the configuration server\n");
     return 1;
   }

@@ -14,7 +14,6 @@
 //     (default 10 x 1,210 blocks: >= 100,000 alarm variables)
 // Runs in a private registry store and a temporary plant directory, both
 // removed at the end.
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -40,6 +39,7 @@
 #include "ralto/opc_control.h"
 #include "ralto/opc_server.h"
 #include "server/server_core.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/opcae.h"
 #include "toolkit/source_cache.h"
 
@@ -189,7 +189,7 @@ class Bench {
     bool quiet = options_.callgrindRounds >= 0;
     if (!GeneratePlant(plantDir, options_.producers, options_.blocks)) return Fail("plantgen failed");
     RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir);
-    if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
+    if (FAILED(RegisterPlugin(RALTO_CONFIG_LIBRARY)) || FAILED(RegisterPlugin(RALTO_OPC_LIBRARY))) return Fail("cannot register the Ralto servers");
     ConnectionManager::WriteSettings(kRaltoOpcProgId, kUpdatePeriodMs);
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(kRaltoOpcProgId, &clsid)) ||

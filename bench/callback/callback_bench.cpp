@@ -20,7 +20,6 @@
 //   bench_callback [--alarms N] [--producers P] [--blocks B]
 //                  (default 10,000 alarms of a 4 x 2,100-block plant)
 // Runs in a private registry store and temporary folders, removed at the end.
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -52,6 +51,7 @@
 #include "ralto/opc_control.h"
 #include "ralto/opc_server.h"
 #include "server/server_core.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/condition.h"
 #include "toolkit/source_cache.h"
 
@@ -228,7 +228,7 @@ class Bench {
     if (!strings.Load(AE_STRINGS_XML)) return Fail("cannot load the string table");
     strings.Install();
     RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plant);
-    if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY)) return Fail("cannot register the Ralto servers");
+    if (FAILED(RegisterPlugin(RALTO_CONFIG_LIBRARY)) || FAILED(RegisterPlugin(RALTO_OPC_LIBRARY))) return Fail("cannot register the Ralto servers");
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(kRaltoOpcProgId, &clsid)) ||
         FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, controlServer_.PutVoid())) ||

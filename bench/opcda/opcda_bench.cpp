@@ -11,7 +11,6 @@
 //   bench_opcda [--producers N] [--blocks M]      (default 10 x 1,210: >= 100,000 items)
 // Runs in a private registry store and a temporary plant directory, both
 // removed at the end.
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -33,6 +32,7 @@
 #include "ralto/config_server.h"
 #include "ralto/opc_control.h"
 #include "ralto/opc_server.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/source_cache.h"
 
 namespace fs = std::filesystem;
@@ -80,7 +80,7 @@ int Run(const Options& options, const std::string& plantDir) {
     return 1;
   }
   RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir);
-  if (!RegisterPlugin(RALTO_CONFIG_LIBRARY) || !RegisterPlugin(RALTO_OPC_LIBRARY) ||
+  if (FAILED(RegisterPlugin(RALTO_CONFIG_LIBRARY)) || FAILED(RegisterPlugin(RALTO_OPC_LIBRARY)) ||
       FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&g_pGlobalInterfaceTable)))) {
     std::fprintf(stderr, "cannot register the Ralto servers\n");

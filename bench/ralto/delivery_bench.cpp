@@ -4,7 +4,6 @@
 // counts). Goal: >= 200,000 items/s delivered.
 //
 //   bench_ralto_delivery [items]      (default 100000)
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -21,6 +20,7 @@
 #include "platform/registry.h"
 #include "ralto/config_server.h"
 #include "ralto/opc_control.h"
+#include "tests/support/plugin_registration.h"
 
 namespace {
 
@@ -115,12 +115,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> ids = WritePlant(plantDir, itemCount);
   RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir);
 
-  void* library = dlopen(RALTO_OPC_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  auto reg = library ? reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer")) : nullptr;
   CLSID clsid;
   ComPtr<IOPCServer> server;
   ComPtr<IRaltoOpcControl> control;
-  if (!reg || FAILED(reg()) || FAILED(CLSIDFromProgID("Brixham.RaltoOPC", &clsid)) ||
+  if (FAILED(RegisterPlugin(RALTO_OPC_LIBRARY)) || FAILED(CLSIDFromProgID("Brixham.RaltoOPC", &clsid)) ||
       FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, server.PutVoid())) ||
       FAILED(server.As(IID_IRaltoOpcControl, control))) {
     std::fprintf(stderr, "cannot create Brixham.RaltoOPC\n");

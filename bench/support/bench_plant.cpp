@@ -1,12 +1,9 @@
 #include "bench/support/bench_plant.h"
 
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
-
-#include "platform/com.h"
 
 CBenchSandbox::CBenchSandbox() {
   std::string root = std::filesystem::temp_directory_path().string() + "/aebench.XXXXXX";
@@ -25,10 +22,4 @@ bool GeneratePlant(const std::string& dir, int producers, int blocks, int seed) 
                         " --blocks " + std::to_string(blocks) + (seed >= 0 ? " --seed " + std::to_string(seed) : "") +
                         " '" + dir + "' > /dev/null";
   return std::system(command.c_str()) == 0;
-}
-
-bool RegisterPlugin(const char* library) {
-  void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  auto registerServer = handle ? reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer")) : nullptr;
-  return registerServer && SUCCEEDED(registerServer());
 }

@@ -1,5 +1,6 @@
-// What the benchmarks share to set up a plant: a private registry store,
-// plants written by the plant generator, the Ralto plugins registered in it.
+// What the benchmarks share to set up a plant: a private registry store and
+// plants written by the plant generator (the Ralto plugins are registered in
+// the store with tests/support/plugin_registration.h, as the tests do).
 #pragma once
 
 #include <string>
@@ -23,6 +24,3 @@ class CBenchSandbox {
 // Writes a plant of `producers` x `blocks` into `dir` with tools/plantgen
 // (`seed` < 0: the generator's default). False when the generator fails.
 bool GeneratePlant(const std::string& dir, int producers, int blocks, int seed = -1);
-
-// Calls the plugin library's DllRegisterServer in the current registry store.
-bool RegisterPlugin(const char* library);

@@ -1,5 +1,6 @@
 // Shared helpers of the acknowledgement log tests: sample records, folders
-// and files in the test's private temporary folder, polling with a bound.
+// and files in the test's private temporary folder; polling with a bound
+// comes from tests/support.
 #pragma once
 
 #include <linux/capability.h>
@@ -10,14 +11,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "acklog/ack_record.h"
 #include "acklog/log_reader.h"
+#include "tests/support/eventually.h"
 
 // A fresh folder `name` under the test's temporary folder.
 inline std::string TestFolder(const std::string& name) {
@@ -70,14 +70,4 @@ inline std::vector<AckRecord> RecordsIn(const std::string& folder) {
   ComPtr<ProgressHandle> progress = ProgressHandle::Create();
   ReadLogRecords(folder, LogFilter{}, records, *progress.Get());
   return records;
-}
-
-// Polls `done` every 2 ms until it holds (true) or `ms` pass (false).
-inline bool Eventually(const std::function<bool()>& done, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }

@@ -289,7 +289,7 @@ TEST_F(AlarmLogTest, RemoteFolderThatCannotBeSyncedGetsEveryRecordOnce) {
   CAlarmLog log(Fast());
   Alarm alarm = DerivedAlarm();
   ASSERT_TRUE(Log(log, alarm, "c"));
-  bool emptied = Eventually([&] { return Emptied(Cache(0)); }, 3000);
+  bool emptied = Eventually([&] { return Emptied(Cache(0)); }, std::chrono::milliseconds(3000));
   fs::permissions(remote_, fs::perms::owner_all);
   EXPECT_TRUE(emptied);
   EXPECT_TRUE(Copied("2024-05-01", 1));

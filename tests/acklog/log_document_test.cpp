@@ -81,7 +81,7 @@ std::vector<AckRecord> ReadFile(const std::string& path) {
   std::vector<AckRecord> records;
   std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, false, false, file);
   if (!doc) return records;
-  for (xmlNodePtr node : SelectRecords(*doc)) {
+  for (const CXmlNode& node : SelectRecords(*doc)) {
     records.emplace_back();
     ReadRecord(node, records.back());
   }
@@ -372,7 +372,7 @@ TEST_F(LogDocumentTest, InPlaceAppendWritesTheDocumentRouteBytesAfterCopiesEmpti
     for (const std::string& path : {a, b}) {
       CLogFile file;
       std::unique_ptr<CLogDocument> doc = OpenLogDocument(path, true, false, file);
-      for (xmlNodePtr node : SelectRecords(*doc)) ASSERT_TRUE(RemoveRecord(node));
+      for (const CXmlNode& node : SelectRecords(*doc)) ASSERT_TRUE(RemoveRecord(node));
       ASSERT_TRUE(SaveLogDocument(*doc, file));
     }
     EXPECT_EQ(ReadBytes(a), std::string(kLogHead) + std::string(kLogTail));

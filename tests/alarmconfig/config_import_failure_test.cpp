@@ -6,9 +6,9 @@
 #include <dlfcn.h>
 
 #include "alarmconfig/config_import.h"
-#include "alarmconfig/xml_document.h"
 #include "import_fixture.h"
 #include "platform/class_factory.h"
+#include "platform/xml_document.h"
 #include "toolkit/source_cache.h"
 
 namespace {

@@ -1,7 +1,5 @@
 #include "import_fixture.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,7 @@
 #include "alarmconfig/config_import.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "platform/registry.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/source_cache.h"
 
 namespace fs = std::filesystem;
@@ -99,11 +98,8 @@ std::string DigitalBlock(const std::string& name, const std::string& area, const
 }  // namespace plantdoc
 
 void ImportTest::SetUp() {
-  void* library = dlopen(RALTO_CONFIG_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
+  std::string error;
+  ASSERT_EQ(RegisterPlugin(RALTO_CONFIG_LIBRARY, &error), S_OK) << error;
 
   dir_ = (fs::temp_directory_path() / "plant").string();
   fs::create_directories(dir_);
@@ -111,7 +107,6 @@ void ImportTest::SetUp() {
             ERROR_SUCCESS);
 
   CResourceStringTable strings;
-  std::string error;
   ASSERT_TRUE(strings.Load(AE_STRINGS_XML, &error)) << error;
   previousStrings_ = strings.Install();
   SetMessageBoxSink(&messages_);

@@ -49,9 +49,9 @@ void ExpectIndexMatchesSelections(const std::string& text) {
   ASSERT_TRUE(doc.SetSelectionNamespace("QQQ", kRaltoConfigNamespace));
   CProducedDataBlocks index(doc);
   const std::string base = kStructures;
-  std::vector<_xmlNode*> members, selected;
+  std::vector<CXmlNode> members, selected;
   for (const BlockMember& m : index.Members()) {
-    members.push_back(m.element.Get());
+    members.push_back(m.element);
     std::string value;
     EXPECT_EQ(m.hasName, m.element.GetAttribute("Name", value));
     EXPECT_EQ(m.name, value);
@@ -59,20 +59,20 @@ void ExpectIndexMatchesSelections(const std::string& text) {
     EXPECT_EQ(m.blockType, value);
   }
   for (const CXmlNode& n : doc.SelectNodes(base + "/QQQ:BlockSubElement[(@BlockType='O0C') or (@BlockType='O0D')]"))
-    selected.push_back(n.Get());
+    selected.push_back(n);
   EXPECT_EQ(members, selected);
   for (const std::string& block : NamesIn(doc)) {
     std::string b = XPathStringLiteral(block);
-    EXPECT_EQ(index.Structure(block).area.Get(), doc.SelectSingleNode(base + "[@Name=" + b + "]/QQQ:Area").Get())
+    EXPECT_EQ(index.Structure(block).area, doc.SelectSingleNode(base + "[@Name=" + b + "]/QQQ:Area"))
         << block;
-    EXPECT_EQ(index.Structure(block).message.Get(),
-              doc.SelectSingleNode(base + "[@Name=" + b + "]/QQQ:Message").Get())
+    EXPECT_EQ(index.Structure(block).message,
+              doc.SelectSingleNode(base + "[@Name=" + b + "]/QQQ:Message"))
         << block;
-    EXPECT_EQ(index.Embedded(block).area.Get(),
-              doc.SelectSingleNode(base + "/QQQ:EmbeddedBlock[@Reference=" + b + "]/QQQ:Area").Get())
+    EXPECT_EQ(index.Embedded(block).area,
+              doc.SelectSingleNode(base + "/QQQ:EmbeddedBlock[@Reference=" + b + "]/QQQ:Area"))
         << block;
-    EXPECT_EQ(index.Embedded(block).message.Get(),
-              doc.SelectSingleNode(base + "/QQQ:EmbeddedBlock[@Reference=" + b + "]/QQQ:Message").Get())
+    EXPECT_EQ(index.Embedded(block).message,
+              doc.SelectSingleNode(base + "/QQQ:EmbeddedBlock[@Reference=" + b + "]/QQQ:Message"))
         << block;
   }
 }

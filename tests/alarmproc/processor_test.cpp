@@ -15,20 +15,12 @@
 #include "platform/registry.h"
 #include "platform/utf.h"
 #include "support/debug_capture.h"
+#include "support/eventually.h"
 #include "toolkit/source_cache.h"
 
 namespace {
 
 constexpr char kAlarmLogKey[] = "SOFTWARE\\Quillan\\Veltro QRX OPC AE\\AlarmLog";
-
-bool Eventually(const std::function<bool()>& done, int seconds = 20) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 class ProcessorTest : public AlarmProcTest {
  protected:
@@ -150,7 +142,7 @@ TEST_F(ProcessorTest, EveryMinuteItAsksTheManagerToConnect) {
   // Past the minute (counted from when the thread first read the clock).
   for (int i = 0; i < 3 && manager_.connectionState != ConnectionManager::kConnected; ++i) {
     clock_.Advance(31'000);
-    Eventually([&] { return manager_.connectionState == ConnectionManager::kConnected; }, 2);
+    Eventually([&] { return manager_.connectionState == ConnectionManager::kConnected; }, std::chrono::seconds(2));
   }
   ASSERT_EQ(manager_.connectionState, ConnectionManager::kConnected);
   EXPECT_NE(Source("Plant/Tanks/N1_LIC1.A").Get(), nullptr);

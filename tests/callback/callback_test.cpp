@@ -138,7 +138,7 @@ class ShutdownTest : public CallbackTest {
     CallbackTest::TearDown();
   }
 
-  ComPtr<RecordingSink> sink_ = RecordingSink::Make();
+  ComPtr<RecordingEventSink> sink_ = RecordingEventSink::Make();
   ComPtr<IOPCEventServer> server_;
 };
 

@@ -1,17 +1,14 @@
 // Shared helpers of the server callback tests: a main window that records
-// what it is asked, a client sink that records events and shutdown
-// requests, the string table, the acknowledgement log's folder and records,
-// and the registration of the ProgID that TranslateToItemIDs hands out.
+// what it is asked, the string table, the acknowledgement log's folder and
+// records, and the registration of the ProgID that TranslateToItemIDs hands
+// out. Clients record events with the sink of tests/support.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,7 +18,7 @@
 #include "callback/lum_ae_server_callback.h"
 #include "callback/main_window_link.h"
 #include "platform/registry.h"
-#include "toolkit/opcae.h"
+#include "tests/support/event_sink.h"
 
 // {3A9B5C21-7E4D-4F08-B6A1-C2D3E4F50617}: what the tests register for kItemIdClassProgId.
 constexpr CLSID kItemIdClsid{0x3A9B5C21, 0x7E4D, 0x4F08, {0xB6, 0xA1, 0xC2, 0xD3, 0xE4, 0xF5, 0x06, 0x17}};
@@ -70,73 +67,4 @@ class RecordingWindow : public CMainWindowLink {
   std::atomic<bool> exists{true};
   std::atomic<int> closeMessages{0};
   std::function<void()> onClose;
-};
-
-// Records events and shutdown requests. Heap-allocated, reference counted.
-class RecordingSink final : public IOPCEventSink, public IOPCShutdown {
- public:
-  static ComPtr<RecordingSink> Make() { return ComPtr<RecordingSink>::Attach(new RecordingSink()); }
-
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IOPCEventSink) {
-      *object = static_cast<IOPCEventSink*>(this);
-    } else if (iid == IID_IOPCShutdown) {
-      *object = static_cast<IOPCShutdown*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return refs_.Increment(); }
-  ULONG Release() override {
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-
-  HRESULT OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count, const ONEVENTSTRUCT* events) override {
-    {
-      std::lock_guard lock(mutex_);
-      events_.insert(events_.end(), events, events + count);
-    }
-    cv_.notify_all();
-    return S_OK;
-  }
-  HRESULT ShutdownRequest(const std::string& reason) override {
-    std::lock_guard lock(mutex_);
-    shutdownReasons_.push_back(reason);
-    return S_OK;
-  }
-
-  // The latest event of `source` for which `match` holds, waiting up to
-  // 10 s; false when none came.
-  bool WaitForEvent(const std::string& source, const std::function<bool(const ONEVENTSTRUCT&)>& match,
-                    ONEVENTSTRUCT& out) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
-      for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
-        if (it->szSource == source && match(*it)) {
-          out = *it;
-          return true;
-        }
-      }
-      return false;
-    });
-  }
-  std::vector<std::string> ShutdownReasons() {
-    std::lock_guard lock(mutex_);
-    return shutdownReasons_;
-  }
-
- private:
-  RecordingSink() = default;
-  ~RecordingSink() = default;
-
-  ComRefCount refs_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<ONEVENTSTRUCT> events_;
-  std::vector<std::string> shutdownReasons_;
 };

@@ -1,12 +1,8 @@
 #include "e2e_fixture.h"
 
-#include <dlfcn.h>
-
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 
 #include "acklog/ack_log_settings.h"
 #include "acklog/log_reader.h"
@@ -16,6 +12,8 @@
 #include "platform/registry.h"
 #include "ralto/config_server.h"
 #include "ralto/opc_server.h"
+#include "tests/support/eventually.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/source_cache.h"
 
 namespace fs = std::filesystem;
@@ -25,81 +23,15 @@ FILETIME PlantTime(int seconds) {
   return Uint64ToFileTime(kStart + uint64_t(seconds) * kFileTimeTicksPerSecond);
 }
 
-HRESULT EventRecorder::QueryInterface(const IID& iid, void** object) {
-  if (iid != IID_IUnknown && iid != IID_IOPCEventSink) {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  *object = static_cast<IOPCEventSink*>(this);
-  AddRef();
-  return S_OK;
-}
-
-ULONG EventRecorder::Release() {
-  ULONG left = refs_.Decrement();
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT EventRecorder::OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count, const ONEVENTSTRUCT* events) {
-  {
-    std::lock_guard lock(mutex_);
-    events_.insert(events_.end(), events, events + count);
-  }
-  cv_.notify_all();
-  return S_OK;
-}
-
-bool EventRecorder::WaitFor(const std::string& source, const std::function<bool(const ONEVENTSTRUCT&)>& match,
-                            ONEVENTSTRUCT& out, size_t from) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, std::chrono::seconds(20), [&] {
-    for (size_t i = events_.size(); i > from; --i) {
-      const ONEVENTSTRUCT& e = events_[i - 1];
-      if (e.szSource == source && match(e)) {
-        out = e;
-        return true;
-      }
-    }
-    return false;
-  });
-}
-
-bool EventRecorder::WaitForSources(size_t count) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, std::chrono::seconds(20), [&] {
-    std::set<std::string> sources;
-    for (const ONEVENTSTRUCT& e : events_) sources.insert(e.szSource);
-    return sources.size() >= count;
-  });
-}
-
-size_t EventRecorder::Count() {
-  std::lock_guard lock(mutex_);
-  return events_.size();
-}
-
 void HookedCallback::OnConditionAcknowledged(CAECondition* condition) {
   if (auto hook = std::exchange(beforeAcknowledgement, nullptr)) hook();
   CLumAEServerCallback::OnConditionAcknowledged(condition);
 }
 
-namespace {
-
-void RegisterLibrary(const char* path) {
-  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
-}
-
-}  // namespace
-
 void EndToEndTest::SetUp() {
-  RegisterLibrary(RALTO_CONFIG_LIBRARY);
-  RegisterLibrary(RALTO_OPC_LIBRARY);
-  if (HasFatalFailure()) return;
+  std::string error;
+  ASSERT_EQ(RegisterPlugin(RALTO_CONFIG_LIBRARY, &error), S_OK) << error;
+  ASSERT_EQ(RegisterPlugin(RALTO_OPC_LIBRARY, &error), S_OK) << error;
   plantDir_ = (fs::temp_directory_path() / "plant").string();
   fs::create_directories(plantDir_);
   for (const auto& entry : fs::directory_iterator(AE_EXAMPLE_PLANT_DIR)) {
@@ -108,7 +40,6 @@ void EndToEndTest::SetUp() {
   ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, plantDir_),
             ERROR_SUCCESS);
   CResourceStringTable strings;
-  std::string error;
   ASSERT_TRUE(strings.Load(AE_STRINGS_XML, &error)) << error;
   strings.Install();
 
@@ -134,9 +65,7 @@ void EndToEndTest::SetUp() {
   core_ = std::make_unique<CServerCore>(&callback_, timing, processorClock_);
   ASSERT_TRUE(core_->Start());
   ConnectionManager* manager = core_->Manager();
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (manager->connectionState != ConnectionManager::kConnected && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  Eventually([&] { return manager->connectionState == ConnectionManager::kConnected; });
   ASSERT_EQ(manager->connectionState, ConnectionManager::kConnected);
 
   ASSERT_EQ(CoCreateInstance(kServerClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer, server_.PutVoid()),

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,36 +18,10 @@
 #include "platform/clock.h"
 #include "ralto/opc_control.h"
 #include "server/server_core.h"
-#include "toolkit/opcae.h"
+#include "tests/support/event_sink.h"
 
 // 2024-06-03 10:00:00 UTC plus `seconds`.
 FILETIME PlantTime(int seconds);
-
-// Records every event delivered to it. Heap-allocated, reference counted.
-class EventRecorder final : public IOPCEventSink {
- public:
-  static ComPtr<EventRecorder> Make() { return ComPtr<EventRecorder>::Attach(new EventRecorder()); }
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return refs_.Increment(); }
-  ULONG Release() override;
-  HRESULT OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count, const ONEVENTSTRUCT* events) override;
-
-  // Waits (up to 20 s) for an event of `source` for which `match` holds,
-  // received after the first `from` events; true with it in `out`.
-  bool WaitFor(const std::string& source, const std::function<bool(const ONEVENTSTRUCT&)>& match,
-               ONEVENTSTRUCT& out, size_t from = 0);
-  // Waits until events of `count` different sources have come.
-  bool WaitForSources(size_t count);
-  size_t Count();
-
- private:
-  EventRecorder() = default;
-  ~EventRecorder() = default;
-  ComRefCount refs_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<ONEVENTSTRUCT> events_;
-};
 
 // The server callback, with a hook that runs before it handles a client's
 // acknowledgement.
@@ -92,7 +64,7 @@ class EndToEndTest : public testing::Test {
   ComPtr<IRaltoOpcControl> control_;
   ComPtr<IOPCEventServer> server_;
   ComPtr<IOPCEventSubscriptionMgt> subscription_;
-  ComPtr<EventRecorder> events_ = EventRecorder::Make();
+  ComPtr<RecordingEventSink> events_ = RecordingEventSink::Make();
 
  private:
   ComPtr<IOPCServer> controlServer_;

@@ -9,6 +9,7 @@
 #include "opcda/alarm_requests.h"
 #include "e2e_fixture.h"
 #include "platform/registry.h"
+#include "tests/support/eventually.h"
 #include "toolkit/source_cache.h"
 
 namespace {
@@ -56,15 +57,6 @@ class AlarmRoadTest : public EndToEndTest {
     return word && word->value.vt == VT_UI4 ? word->value.ulVal : 0;
   }
 };
-
-bool Eventually(const std::function<bool()>& done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 TEST_F(AlarmRoadTest, AHiHiReachesTheClientWithTheControllersTime) {
   ONEVENTSTRUCT hihi = RaiseHiHi();

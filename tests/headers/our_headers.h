@@ -11,6 +11,7 @@
 #include "platform/connection_point.h"
 #include "platform/debug.h"
 #include "platform/filetime.h"
+#include "platform/format_text.h"
 #include "platform/global_interface_table.h"
 #include "platform/mmtimer.h"
 #include "platform/opcda.h"
@@ -22,6 +23,8 @@
 #include "platform/utf.h"
 #include "platform/variant.h"
 #include "platform/win32_error.h"
+#include "platform/xml_document.h"
+#include "platform/xml_node.h"
 
 #include "toolkit/area_browser.h"
 #include "toolkit/area_tree.h"
@@ -62,9 +65,9 @@
 #include "alarmconfig/tracked_cache_lock.h"
 #include "alarmconfig/tracked_lock_record.h"
 #include "alarmconfig/tracked_mutex.h"
-#include "alarmconfig/xml_document.h"
-#include "alarmconfig/xml_node.h"
+#include "alarmconfig/string_ids.h"
 
+#include "opcda/ack_result_texts.h"
 #include "opcda/alarm_requests.h"
 #include "opcda/callback.h"
 #include "opcda/connection_manager.h"

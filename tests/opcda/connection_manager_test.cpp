@@ -15,6 +15,7 @@
 #include "opcda/alarm_requests.h"
 #include "platform/registry.h"
 #include "support/debug_capture.h"
+#include "tests/support/eventually.h"
 #include "toolkit/condition.h"
 #include "toolkit/source_cache.h"
 
@@ -23,15 +24,6 @@ namespace {
 constexpr char kItem0[] = "SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Config Data\\Item0";
 constexpr char kLevel[] = "Plant/Tanks/N1_LIC1.A";
 constexpr char kRate[] = "Plant/Tanks/N1_LIC1.ROC";
-
-bool Eventually(const std::function<bool()>& done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 class ConnectionManagerTest : public OpcClientTest {
  protected:

@@ -1,7 +1,5 @@
 #include "opc_client_fixture.h"
 
-#include <dlfcn.h>
-
 #include <fstream>
 #include <iterator>
 
@@ -9,17 +7,15 @@
 #include "platform/class_factory.h"
 #include "platform/global_interface_table.h"
 #include "ralto/opc_server.h"
+#include "tests/support/plugin_registration.h"
 
 void OpcClientTest::SetUp() {
   ImportTest::SetUp();
   if (HasFatalFailure()) return;
   WritePlant();
 
-  void* library = dlopen(RALTO_OPC_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
+  std::string error;
+  ASSERT_EQ(RegisterPlugin(RALTO_OPC_LIBRARY, &error), S_OK) << error;
 
   if (!g_pGlobalInterfaceTable) {
     ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,

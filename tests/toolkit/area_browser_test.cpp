@@ -85,7 +85,7 @@ TEST_F(AreaBrowserTest, DisabledAreasAndSourcesSendNothing) {
     }
   } recorder;
   g_ServerInterface.SetCallbackObject(&recorder);
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server_.Get(), sink.Get());
 
   std::string plant = "Plant", unknown = "Nowhere", yard = "Yard.A", pic = "Plant/Unit2/PIC200.A";

@@ -13,7 +13,7 @@ class ConditionTest : public ToolkitTest {
     AddLevelSource("Plant/Unit1/TIC100.A");
     marker_ = AddLevelSource("Marker")->GetCondition("Level");
     server_ = Connect();
-    sink_ = TestSink::Make();
+    sink_ = RecordingEventSink::Make();
     subscription_ = Subscribe(server_.Get(), sink_.Get());
     condition_ = Level("Plant/Unit1/TIC100.A");
   }
@@ -50,7 +50,7 @@ class ConditionTest : public ToolkitTest {
   size_t markers_ = 0;
   size_t seen_ = 0;
   ComPtr<IOPCEventServer> server_;
-  ComPtr<TestSink> sink_;
+  ComPtr<RecordingEventSink> sink_;
   ComPtr<IOPCEventSubscriptionMgt> subscription_;
 };
 

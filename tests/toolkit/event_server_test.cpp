@@ -47,7 +47,7 @@ class EventServerTest : public ToolkitTest {
 
 TEST_F(EventServerTest, AcknowledgementRulesAndCodes) {
   ComPtr<IOPCEventServer> server = Connect();
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server.Get(), sink.Get());
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
   FILETIME t1 = Time(1000);
@@ -138,7 +138,7 @@ TEST_F(EventServerTest, AcknowledgedCallbackRunsWithoutToolkitLocks) {
 
 TEST_F(EventServerTest, AcknowledgementFromInsideOnEvent) {
   ComPtr<IOPCEventServer> server = Connect();
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   IOPCEventServer* raw = server.Get();
   std::atomic<HRESULT> result{E_FAIL};
   sink->SetHook([&](const ONEVENTSTRUCT& e) {
@@ -163,7 +163,7 @@ TEST_F(EventServerTest, ClientCallbacksFollowObjectLife) {
   ComPtr<IOPCEventServer> server = Connect();
   EXPECT_EQ(callback_.connects, 1);
   EXPECT_TRUE(g_ServerInterface.IsServerInUse());
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server.Get(), sink.Get());
 
   server.Reset();
@@ -183,7 +183,7 @@ TEST_F(EventServerTest, ClientCallbacksFollowObjectLife) {
 
 TEST_F(EventServerTest, RequestDisconnectReachesEveryClient) {
   ComPtr<IOPCEventServer> first = Connect(), second = Connect();
-  auto sink1 = TestSink::Make(), sink2 = TestSink::Make();
+  auto sink1 = RecordingEventSink::Make(), sink2 = RecordingEventSink::Make();
   Advise(first.Get(), IID_IOPCShutdown, static_cast<IOPCShutdown*>(sink1.Get()));
   Advise(second.Get(), IID_IOPCShutdown, static_cast<IOPCShutdown*>(sink2.Get()));
   EXPECT_EQ(g_ServerInterface.RequestDisconnect("Shutdown by user request"), S_OK);
@@ -204,7 +204,7 @@ TEST_F(EventServerTest, StatisticsMove) {
   EXPECT_EQ(stat(0), 3000);
 
   ComPtr<IOPCEventServer> server = Connect();
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server.Get(), sink.Get());
   ComPtr<IUnknown> browser;
   ASSERT_EQ(server->CreateAreaBrowser(IID_IOPCEventAreaBrowser, browser.Put()), S_OK);
@@ -339,7 +339,7 @@ TEST_F(EventServerTest, ConcurrentAlarmRoadAndClientsKeepOrder) {
   for (int i = 0; i < kSources; ++i) AddLevelSource("Plant/Unit" + std::to_string(i % 2) + "/S" + std::to_string(i));
   ComPtr<IOPCEventServer> server = Connect();
   IOPCEventServer* raw = server.Get();
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   sink->SetHook([raw](const ONEVENTSTRUCT& e) {
     if (!e.bAckRequired || !(e.wNewState & OPC_CONDITION_ACTIVE)) return;
     std::vector<HRESULT> errors;
@@ -360,7 +360,7 @@ TEST_F(EventServerTest, ConcurrentAlarmRoadAndClientsKeepOrder) {
   std::thread a(produce, 0), b(produce, 1);
   std::thread churn([&] {
     for (int i = 0; i < 30; ++i) {
-      auto other = TestSink::Make();
+      auto other = RecordingEventSink::Make();
       DWORD cookie = 0;
       auto extra = Subscribe(server.Get(), other.Get(), 0, 5, 100 + i, &cookie);
       std::string area = "Plant/Unit1";

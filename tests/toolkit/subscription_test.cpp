@@ -28,7 +28,7 @@ class SubscriptionTest : public ToolkitTest {
     ToolkitTest::TearDown();
   }
 
-  static std::set<std::string> SourcesOf(TestSink* sink) {
+  static std::set<std::string> SourcesOf(RecordingEventSink* sink) {
     std::set<std::string> names;
     for (const auto& e : sink->Events()) names.insert(e.szSource);
     return names;
@@ -39,7 +39,7 @@ class SubscriptionTest : public ToolkitTest {
 
 TEST_F(SubscriptionTest, EventsReachOnlyMatchingSubscriptions) {
   struct Client {
-    ComPtr<TestSink> sink = TestSink::Make();
+    ComPtr<RecordingEventSink> sink = RecordingEventSink::Make();
     ComPtr<IOPCEventSubscriptionMgt> subscription;
   };
   Client all, unit1, pics, severe, bits, tracking, inactive;
@@ -78,7 +78,7 @@ TEST_F(SubscriptionTest, EventsReachOnlyMatchingSubscriptions) {
 }
 
 TEST_F(SubscriptionTest, FilterIsValidatedAndReportedBack) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server_.Get(), sink.Get());
   DWORD unknownCategory = 2;
   std::string badPattern = "Plant/[Z-A]", unknownSource = "Plant/Unit9/X.A", unknownArea = "Plant/Unit9";
@@ -112,7 +112,7 @@ TEST_F(SubscriptionTest, FilterIsValidatedAndReportedBack) {
 }
 
 TEST_F(SubscriptionTest, MaxSizeGroupsAndOrderIsKept) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   // A long buffer time: only the max size makes the second callback happen.
   auto subscription = Subscribe(server_.Get(), sink.Get(), 60000, 3);
   CAECondition* level = Level("Plant/Unit1/TIC100.A");
@@ -148,7 +148,7 @@ TEST_F(SubscriptionTest, MaxSizeGroupsAndOrderIsKept) {
 }
 
 TEST_F(SubscriptionTest, RefreshResendsConditionsThatNeedAttention) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   DWORD cookie = 0;
   auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 0, 7, &cookie);
   BOOL off = false;
@@ -173,7 +173,7 @@ TEST_F(SubscriptionTest, RefreshResendsConditionsThatNeedAttention) {
 }
 
 TEST_F(SubscriptionTest, RefreshIsBusyUntilDeliveredAndCanBeCancelled) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   DWORD cookie = 0;
   auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 1, 7, &cookie);
   Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
@@ -212,7 +212,7 @@ TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
     }
   } attributes;
   g_ServerInterface.SetCallbackObject(&attributes);
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server_.Get(), sink.Get());
   DWORD ids[] = {kUserAttribute, kCommentAttribute};
   DWORD foreign = 5;
@@ -249,7 +249,7 @@ TEST_F(SubscriptionTest, ConnectionPointRules) {
   ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
   EXPECT_EQ(iid, IID_IOPCEventSink);
 
-  auto sink = TestSink::Make(), second = TestSink::Make();
+  auto sink = RecordingEventSink::Make(), second = RecordingEventSink::Make();
   DWORD cookie = 0, other = 0;
   ASSERT_EQ(point->Advise(static_cast<IOPCEventSink*>(sink.Get()), &cookie), S_OK);
   EXPECT_NE(cookie, 0u);
@@ -266,7 +266,7 @@ TEST_F(SubscriptionTest, ConnectionPointRules) {
 }
 
 TEST_F(SubscriptionTest, ClientMayLeaveFromInsideOnEvent) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   auto subscription = Subscribe(server_.Get(), sink.Get());
   IOPCEventSubscriptionMgt* raw = subscription.Detach();
   std::atomic<bool> released{false};
@@ -285,7 +285,7 @@ TEST_F(SubscriptionTest, ClientMayLeaveFromInsideOnEvent) {
 }
 
 TEST_F(SubscriptionTest, StoppingDoesNotWaitForeverForAStuckSink) {
-  auto sink = TestSink::Make();
+  auto sink = RecordingEventSink::Make();
   std::atomic<bool> inside{false}, release{false};
   sink->SetHook([&](const ONEVENTSTRUCT&) {
     inside = true;

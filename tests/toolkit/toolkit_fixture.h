@@ -1,19 +1,15 @@
-// Test support for the toolkit: a client sink that records what the
-// toolkit delivers, and a fixture that initializes the toolkit, declares a
-// small catalogue and connects in-process clients through the class factory.
+// Test support for the toolkit: a fixture that initializes the toolkit,
+// declares a small catalogue and connects in-process clients through the
+// class factory, delivering to the recording sink of tests/support.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/class_factory.h"
+#include "tests/support/event_sink.h"
+#include "tests/support/eventually.h"
 #include "toolkit/cfg_db.h"
 #include "toolkit/condition.h"
 #include "toolkit/opcae.h"
@@ -27,118 +23,6 @@ constexpr DWORD kLevelCategory = 1;
 constexpr DWORD kBitCategory = 3;
 constexpr DWORD kCommentAttribute = 0;
 constexpr DWORD kUserAttribute = 1;
-
-// Polls `done` until it holds (true) or a generous bound passes (false).
-inline bool Eventually(const std::function<bool()>& done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// Records OnEvent calls and shutdown requests. Heap-allocated, reference counted.
-class TestSink final : public IOPCEventSink, public IOPCShutdown {
- public:
-  struct Call {
-    BOOL refresh;
-    BOOL lastRefresh;
-    DWORD count;
-    OPCHANDLE handle;
-  };
-
-  static ComPtr<TestSink> Make() { return ComPtr<TestSink>::Attach(new TestSink()); }
-
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IOPCEventSink) {
-      *object = static_cast<IOPCEventSink*>(this);
-    } else if (iid == IID_IOPCShutdown) {
-      *object = static_cast<IOPCShutdown*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return refs_.Increment(); }
-  ULONG Release() override {
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-
-  HRESULT OnEvent(OPCHANDLE handle, BOOL refresh, BOOL lastRefresh, DWORD count,
-                  const ONEVENTSTRUCT* events) override {
-    std::function<void(const ONEVENTSTRUCT&)> hook;
-    {
-      std::lock_guard lock(mutex_);
-      calls_.push_back({refresh, lastRefresh, count, handle});
-      for (DWORD i = 0; i < count; ++i) events_.push_back(events[i]);
-      hook = hook_;
-    }
-    if (hook) {
-      for (DWORD i = 0; i < count; ++i) hook(events[i]);
-    }
-    cv_.notify_all();
-    return S_OK;
-  }
-  HRESULT ShutdownRequest(const std::string& reason) override {
-    {
-      std::lock_guard lock(mutex_);
-      shutdownReasons_.push_back(reason);
-    }
-    cv_.notify_all();
-    return S_OK;
-  }
-
-  // Runs on the delivery thread for every event received.
-  void SetHook(std::function<void(const ONEVENTSTRUCT&)> hook) {
-    std::lock_guard lock(mutex_);
-    hook_ = std::move(hook);
-  }
-  // Waits (up to a generous bound) until `count` events arrived.
-  bool WaitForEvents(size_t count) {
-    return WaitUntil([&] { return events_.size() >= count; });
-  }
-  // `done` runs under the sink's lock, after each delivery.
-  bool WaitUntil(const std::function<bool()>& done) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), done);
-  }
-  std::vector<ONEVENTSTRUCT> Events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  // For WaitUntil predicates, which run under the sink's lock.
-  const std::vector<ONEVENTSTRUCT>& EventsUnlocked() const { return events_; }
-  std::vector<Call> Calls() {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::vector<std::string> ShutdownReasons() {
-    std::lock_guard lock(mutex_);
-    return shutdownReasons_;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    events_.clear();
-    calls_.clear();
-  }
-
- private:
-  TestSink() = default;
-  ~TestSink() = default;
-
-  ComRefCount refs_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<Call> calls_;
-  std::vector<ONEVENTSTRUCT> events_;
-  std::vector<std::string> shutdownReasons_;
-  std::function<void(const ONEVENTSTRUCT&)> hook_;
-};
 
 class ToolkitTest : public ::testing::Test {
  protected:
@@ -168,7 +52,7 @@ class ToolkitTest : public ::testing::Test {
   }
 
   // An active subscription delivering to `sink`; *cookie gets the Advise cookie.
-  static ComPtr<IOPCEventSubscriptionMgt> Subscribe(IOPCEventServer* server, TestSink* sink, DWORD bufferTime = 0,
+  static ComPtr<IOPCEventSubscriptionMgt> Subscribe(IOPCEventServer* server, RecordingEventSink* sink, DWORD bufferTime = 0,
                                                     DWORD maxSize = 0, OPCHANDLE handle = 7,
                                                     DWORD* cookie = nullptr) {
     ComPtr<IUnknown> unknown;

@@ -1,27 +1,17 @@
 #include "ack_road_fixture.h"
 
-#include <dlfcn.h>
-
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "callback/alarm_log_instance.h"
 #include "platform/class_factory.h"
 #include "ralto/config_server.h"
 #include "ralto/opc_server.h"
+#include "tests/support/eventually.h"
+#include "tests/support/plugin_registration.h"
 #include "toolkit/source_cache.h"
 
 namespace {
-
-void RegisterLibrary(const char* path) {
-  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
-}
 
 std::string Member(const std::string& block, const std::string& member, const std::string& type,
                    const std::string& init = "") {
@@ -38,17 +28,6 @@ std::string Block(const std::string& name, const std::string& type, const std::v
 }
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-// Polls `done` every 2 ms for up to 10 s.
-template <class F>
-bool Eventually(F done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -74,8 +53,9 @@ void AckRoadTest::WritePlant(const std::string& folder) {
 void AckRoadTest::SetUp() {
   InstallStrings();
   RegisterItemIdClass();
-  RegisterLibrary(RALTO_CONFIG_LIBRARY);
-  RegisterLibrary(RALTO_OPC_LIBRARY);
+  std::string error;
+  ASSERT_EQ(RegisterPlugin(RALTO_CONFIG_LIBRARY, &error), S_OK) << error;
+  ASSERT_EQ(RegisterPlugin(RALTO_OPC_LIBRARY, &error), S_OK) << error;
   if (HasFatalFailure()) return;
   std::string plant = std::filesystem::temp_directory_path().string() + "/plant";
   WritePlant(plant);
@@ -136,7 +116,7 @@ ONEVENTSTRUCT AckRoadTest::RaiseAlarm(const std::string& stateWord, const std::s
   EXPECT_EQ(control_->SetAlarm(stateWord, alarm), S_OK) << stateWord;
   EXPECT_EQ(control_->TickUpdates(), S_OK);
   ONEVENTSTRUCT event;
-  EXPECT_TRUE(sink_->WaitForEvent(
+  EXPECT_TRUE(sink_->WaitFor(
       source,
       [&](const ONEVENTSTRUCT& e) {
         return (e.wNewState & OPC_CONDITION_ACTIVE) && !(e.wNewState & OPC_CONDITION_ACKED) &&

@@ -53,7 +53,7 @@ class AckRoadTest : public testing::Test {
   ComPtr<IRaltoOpcControl> control_;
   ComPtr<IOPCEventServer> server_;
   ComPtr<IOPCEventSubscriptionMgt> subscription_;
-  ComPtr<RecordingSink> sink_ = RecordingSink::Make();
+  ComPtr<RecordingEventSink> sink_ = RecordingEventSink::Make();
 
  private:
   void WritePlant(const std::string& folder);

@@ -1,4 +1,4 @@
-#include "alarmconfig/xml_node.h"
+#include "platform/xml_node.h"
 
 #include <libxml/tree.h>
 
@@ -55,6 +55,12 @@ bool CXmlNode::IsElement(const char* uri, const char* localName) const {
   return node_ && localName && Matches(node_, uri, localName);
 }
 
+bool CXmlNode::IsText() const { return node_ && node_->type == XML_TEXT_NODE; }
+
+const char* CXmlNode::Name() const {
+  return node_ && node_->type == XML_ELEMENT_NODE ? Chars(node_->name) : "";
+}
+
 CXmlNode CXmlNode::FirstChildElement(const char* uri, const char* localName) const {
   if (!node_) return CXmlNode();
   for (xmlNode* child = node_->children; child; child = child->next) {
@@ -75,11 +81,44 @@ CXmlNode CXmlNode::FirstChildElement() const { return FirstChildElement(nullptr,
 
 CXmlNode CXmlNode::NextSiblingElement() const { return NextSiblingElement(nullptr, nullptr); }
 
+CXmlNode CXmlNode::NextSibling() const { return CXmlNode(node_ ? node_->next : nullptr); }
+
 std::string CXmlNode::Text() const {
   if (!node_) return {};
+  // The usual element, empty or holding one text node, is read in place.
+  if (node_->type == XML_ELEMENT_NODE) {
+    const xmlNode* child = node_->children;
+    if (!child) return {};
+    if (!child->next && child->type == XML_TEXT_NODE && child->content) return Chars(child->content);
+  }
   xmlChar* text = xmlNodeGetContent(node_);
   if (!text) return {};
   std::string out = Chars(text);
   xmlFree(text);
   return out;
+}
+
+CXmlNode CXmlNode::AppendElement(const char* name) {
+  if (!node_) return CXmlNode();
+  xmlNode* element = xmlNewDocNode(node_->doc, nullptr, XmlChars(name), nullptr);
+  if (!element) return CXmlNode();
+  return CXmlNode(xmlAddChild(node_, element));
+}
+
+void CXmlNode::AppendText(const char* text) {
+  if (!node_) return;
+  // xmlAddChild frees a text node that it merges into the one before.
+  if (xmlNode* node = xmlNewDocText(node_->doc, XmlChars(text))) xmlAddChild(node_, node);
+}
+
+bool CXmlNode::SetAttribute(const char* name, const char* value) {
+  return node_ && xmlSetProp(node_, XmlChars(name), XmlChars(value)) != nullptr;
+}
+
+bool CXmlNode::Remove() {
+  if (!node_ || !node_->parent) return false;
+  xmlUnlinkNode(node_);
+  xmlFreeNode(node_);
+  node_ = nullptr;
+  return true;
 }

@@ -1,4 +1,4 @@
-#include "alarmconfig/xml_document.h"
+#include "platform/xml_document.h"
 
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
@@ -8,16 +8,12 @@
 #include <mutex>
 #include <new>
 
-struct CXmlDocument::Parsed {
-  xmlDocPtr doc = nullptr;
-  xmlXPathContextPtr xpath = nullptr;
-  ~Parsed() {
-    if (xpath) xmlXPathFreeContext(xpath);
-    if (doc) xmlFreeDoc(doc);
-  }
-};
-
 namespace {
+
+struct DocFree {
+  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
 const xmlChar* XmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 
@@ -38,11 +34,31 @@ std::string Reason(const xmlError* error) {
 
 }  // namespace
 
+// A document with the XPath context of its selections; relative paths
+// start at the document.
+struct CXmlDocument::Parsed {
+  // Takes `owned` over once constructed. REQUIRES: owned holds a document.
+  explicit Parsed(DocPtr& owned) : doc(owned.get()), xpath(xmlXPathNewContext(owned.get())) {
+    if (!xpath) throw std::bad_alloc();
+    xpath->node = reinterpret_cast<xmlNodePtr>(doc);
+    owned.release();
+  }
+  ~Parsed() {
+    xmlXPathFreeContext(xpath);
+    xmlFreeDoc(doc);
+  }
+  Parsed(const Parsed&) = delete;
+  Parsed& operator=(const Parsed&) = delete;
+
+  const xmlDocPtr doc;
+  const xmlXPathContextPtr xpath;
+};
+
 CXmlDocument::CXmlDocument() { InitLibraryOnce(); }
 
 CXmlDocument::~CXmlDocument() = default;
 
-bool CXmlDocument::Load(std::string_view text, BlankText blanks) {
+bool CXmlDocument::Load(std::string_view text, const XmlLoadOptions& options) {
   parsed_.reset();
   errorCode_ = 0;
   errorReason_.clear();
@@ -53,12 +69,12 @@ bool CXmlDocument::Load(std::string_view text, BlankText blanks) {
   xmlParserCtxtPtr context = xmlNewParserCtxt();
   if (!context) throw std::bad_alloc();
   context->sax->serror = IgnoreStructuredError;
-  // Trees are never changed after loading, so small texts may be kept
-  // compact.
-  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
-  if (blanks == BlankText::Drop) options |= XML_PARSE_NOBLANKS;
-  xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr,
-                                    nullptr, options);
+  int flags = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  // A tree that is never changed may keep its small texts compact.
+  if (!options.editable) flags |= XML_PARSE_COMPACT;
+  if (options.dropBlankText) flags |= XML_PARSE_NOBLANKS;
+  DocPtr doc(xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr,
+                                options.utf8 ? "UTF-8" : nullptr, flags));
   if (!doc) {
     const xmlError* error = xmlCtxtGetLastError(context);
     errorCode_ = error ? error->code : 0;
@@ -67,12 +83,21 @@ bool CXmlDocument::Load(std::string_view text, BlankText blanks) {
     return false;
   }
   xmlFreeParserCtxt(context);
-  auto parsed = std::make_unique<Parsed>();
-  parsed->doc = doc;
-  parsed->xpath = xmlXPathNewContext(doc);
-  if (!parsed->xpath) throw std::bad_alloc();
-  parsed_ = std::move(parsed);
+  parsed_ = std::make_unique<Parsed>(doc);
   return true;
+}
+
+void CXmlDocument::Create() {
+  parsed_.reset();
+  errorCode_ = 0;
+  errorReason_.clear();
+  DocPtr doc(xmlNewDoc(XmlChars("1.0")));
+  if (!doc) throw std::bad_alloc();
+  parsed_ = std::make_unique<Parsed>(doc);
+}
+
+bool CXmlDocument::HasDocumentType() const {
+  return parsed_ && (parsed_->doc->intSubset || parsed_->doc->extSubset);
 }
 
 bool CXmlDocument::SetSelectionNamespace(const char* prefix, const char* uri) {
@@ -93,7 +118,7 @@ std::vector<CXmlNode> CXmlDocument::SelectNodes(const std::string& xpath) const 
   if (result->type == XPATH_NODESET && result->nodesetval) {
     const xmlNodeSet* set = result->nodesetval;
     nodes.reserve(set->nodeNr);
-    for (int i = 0; i < set->nodeNr; ++i) nodes.emplace_back(set->nodeTab[i]);
+    for (int i = 0; i < set->nodeNr; ++i) nodes.push_back(CXmlNode(set->nodeTab[i]));
   }
   xmlXPathFreeObject(result);
   return nodes;
@@ -106,6 +131,24 @@ CXmlNode CXmlDocument::SelectSingleNode(const std::string& xpath) const {
 
 CXmlNode CXmlDocument::Root() const {
   return parsed_ ? CXmlNode(xmlDocGetRootElement(parsed_->doc)) : CXmlNode();
+}
+
+CXmlNode CXmlDocument::CreateRoot(const char* name) {
+  if (!parsed_ || xmlDocGetRootElement(parsed_->doc)) return CXmlNode();
+  xmlNodePtr root = xmlNewDocNode(parsed_->doc, nullptr, XmlChars(name), nullptr);
+  if (!root) return CXmlNode();
+  xmlDocSetRootElement(parsed_->doc, root);
+  return CXmlNode(root);
+}
+
+std::string CXmlDocument::Serialize() const {
+  if (!parsed_) return {};
+  xmlChar* memory = nullptr;
+  int size = 0;
+  xmlDocDumpFormatMemoryEnc(parsed_->doc, &memory, &size, "UTF-8", 0);
+  std::string text = memory ? std::string(reinterpret_cast<const char*>(memory), static_cast<size_t>(size)) : "";
+  xmlFree(memory);
+  return text;
 }
 
 HRESULT XmlParseErrorResult(int parserErrorCode) {

@@ -1,4 +1,7 @@
-#include "alarmconfig/xml_document.h"
+// The XML document wrapper: selections under bound prefixes, attributes as
+// XPath sees them, parse failures, load options, and trees built, changed
+// and written in place.
+#include "platform/xml_document.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +59,73 @@ TEST(XmlDocument, ParseFailuresGiveTheParsersCodeAndReason) {
   EXPECT_TRUE(doc.Load("<!DOCTYPE a SYSTEM 'http://example.invalid/a.dtd'><a/>"));
   EXPECT_TRUE(doc.Root());
   EXPECT_EQ(doc.ParseErrorCode(), 0);
+}
+
+TEST(XmlDocument, BuildsChangesAndWritesAnEditableTree) {
+  CXmlDocument doc;
+  doc.Create();
+  EXPECT_EQ(doc.Serialize(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  CXmlNode root = doc.CreateRoot("log");
+  ASSERT_TRUE(root);
+  EXPECT_FALSE(doc.CreateRoot("second"));  // one top element
+  EXPECT_TRUE(root.SetAttribute("v", "1 & \"2\""));
+  root.AppendText("\n");
+  CXmlNode first = root.AppendElement("entry");
+  first.AppendText("a < b");
+  root.AppendText("\n");
+  root.AppendText("  ");  // merged into the text before
+  CXmlNode second = root.AppendElement("entry");
+  EXPECT_EQ(doc.Serialize(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<log v=\"1 &amp; &quot;2&quot;\">\n<entry>a &lt; b</entry>\n  <entry/></log>\n");
+
+  // Walks: elements by name, every node, texts.
+  EXPECT_EQ(root.FirstChildElement(), first);
+  EXPECT_EQ(first.NextSiblingElement(), second);
+  EXPECT_FALSE(second.NextSiblingElement());
+  CXmlNode layout = first.NextSibling();
+  EXPECT_TRUE(layout.IsText());
+  EXPECT_EQ(layout.Text(), "\n  ");
+  EXPECT_EQ(layout.Name(), std::string());
+  EXPECT_EQ(first.Name(), std::string("entry"));
+  EXPECT_EQ(first.Text(), "a < b");
+  EXPECT_EQ(second.Text(), "");
+  EXPECT_EQ(root.Text(), "\na < b\n  ");
+
+  EXPECT_TRUE(first.Remove());
+  EXPECT_FALSE(first);
+  EXPECT_TRUE(layout.Remove());
+  EXPECT_EQ(doc.SelectNodes("log/entry").size(), 1u);  // relative to the document
+  EXPECT_EQ(doc.Serialize(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log v=\"1 &amp; &quot;2&quot;\">\n<entry/></log>\n");
+
+  // An empty handle does nothing.
+  CXmlNode none;
+  EXPECT_FALSE(none.AppendElement("x"));
+  EXPECT_FALSE(none.SetAttribute("a", "b"));
+  EXPECT_FALSE(none.Remove());
+  EXPECT_FALSE(none.NextSibling());
+}
+
+TEST(XmlDocument, LoadOptions) {
+  const std::string text = "<?xml version='1.0' encoding='ISO-8859-1'?>\n<r>\n  <e>\xC3\xA9</e>\n</r>";
+  CXmlDocument doc;
+  ASSERT_TRUE(doc.Load(text));
+  EXPECT_EQ(doc.Root().FirstChildElement().Text(), "\xC3\x83\xC2\xA9");  // two Latin-1 characters
+  EXPECT_TRUE(doc.Root().FirstChildElement().NextSibling().IsText());
+  ASSERT_TRUE(doc.Load(text, {.utf8 = true}));
+  EXPECT_EQ(doc.Root().FirstChildElement().Text(), "\xC3\xA9");
+  ASSERT_TRUE(doc.Load(text, {.dropBlankText = true}));
+  EXPECT_FALSE(doc.Root().FirstChildElement().NextSibling());
+
+  // A loaded tree opened for changes takes them.
+  ASSERT_TRUE(doc.Load(text, {.editable = true}));
+  CXmlNode e = doc.Root().FirstChildElement();
+  e.AppendText(" more");
+  EXPECT_EQ(e.Text(), "\xC3\x83\xC2\xA9 more");
+
+  EXPECT_FALSE(doc.HasDocumentType());
+  ASSERT_TRUE(doc.Load("<!DOCTYPE r><r/>"));
+  EXPECT_TRUE(doc.HasDocumentType());
 }
 
 TEST(XmlDocument, ParseErrorResultIsAFailure) {
