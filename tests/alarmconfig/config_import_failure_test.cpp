@@ -9,6 +9,7 @@
 #include "alarmconfig/xml_document.h"
 #include "import_fixture.h"
 #include "platform/class_factory.h"
+#include "ralto/config_control.h"
 #include "toolkit/source_cache.h"
 
 namespace {
