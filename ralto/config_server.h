@@ -43,8 +43,10 @@ constexpr LONG RALTO_DOC_PRODUCED_DATA = 2;
 constexpr LONG RALTO_SUMMARY_ID = 1;
 
 // Where the server looks for its document directory: HKLM\<key>, value
-// <name> (REG_SZ). When the value is missing or empty, the directory built
-// in (the source tree's examples/plant).
+// <name> (REG_SZ). When the value is missing or empty, the bundled example
+// plant: examples/plant beside the server's library (where the build puts
+// a copy), else <prefix>/share/aeserver/examples/plant of the prefix the
+// library is installed under.
 inline constexpr char kRaltoConfigServerKey[] = "SOFTWARE\\Ralto\\Config Server";
 inline constexpr char kRaltoDocumentDirectoryValue[] = "DocumentDirectory";
 
