@@ -13,7 +13,7 @@
 #include "opcda/alarm_requests.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
-#include "support/debug_capture.h"
+#include "tests/support/debug_capture.h"
 #include "toolkit/source_cache.h"
 
 namespace {
