@@ -71,7 +71,9 @@ TEST(AeconfigCheck, ListsEverySourceOfTheExamplePlant) {
     std::vector<std::string> f = Fields(run.lines[i]);
     ASSERT_EQ(f.size(), 5u) << run.lines[i];
     names.insert(f[0]);
-    if (i > 0) EXPECT_LT(run.lines[i - 1], run.lines[i]);
+    if (i > 0) {
+      EXPECT_LT(run.lines[i - 1], run.lines[i]);
+    }
   }
   EXPECT_TRUE(names.count("Tank_Farm/T-101/TANKFARM_LIC101.A"));
   EXPECT_TRUE(names.count("PUMPSTN_FIC202.A"));  // a block without an area
@@ -83,7 +85,9 @@ TEST(AeconfigCheck, ListsEverySourceOfTheExamplePlant) {
       EXPECT_EQ(f[3], "RoCU=600,RoCD=600");
       EXPECT_EQ(f[4], "T-101 level changing fast, now %VAL %: %STATE");
     }
-    if (f[0] == "Tank_Farm/T-101/TANKFARM_LSHH101.Bit") EXPECT_EQ(f[3], "Bit=900");
+    if (f[0] == "Tank_Farm/T-101/TANKFARM_LSHH101.Bit") {
+      EXPECT_EQ(f[3], "Bit=900");
+    }
   }
 }
 
