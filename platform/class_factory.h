@@ -5,7 +5,7 @@
 // wins; else the built-in classes (the Global Interface Table); else the
 // registry: HKCR\CLSID\{clsid}\InprocServer32 (default value) names a shared
 // library, loaded once with dlopen and kept loaded for the life of the
-// process, whose exported
+// process, whose exported (AE_DLL_EXPORT, platform/dll_export.h)
 //     extern "C" HRESULT DllGetClassObject(const CLSID&, const IID&, void**)
 // gives the factory. A bare file name is looked for in the program's folder
 // first, then by the dynamic loader's search. Failures answer the Windows

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <new>
 #include <utility>
 
 #include "platform/registry.h"
+#include "platform/sysinfo.h"
 #include "ralto/config_server.h"
 
 namespace {
@@ -21,6 +23,20 @@ bool IsDirectory(const std::string& path) {
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+// The bundled example plant, found from where this library lies rather than
+// from where it was built, so that a build or an installation may move:
+// beside the library (the build copies it there), else in the share folder
+// of the prefix the library is installed under. When neither exists, the
+// latter, which then answers RALTO_E_NO_CONFIGURATION.
+std::string BundledPlantDirectory() {
+  namespace fs = std::filesystem;
+  fs::path library = GetModulePath(reinterpret_cast<const void*>(&BundledPlantDirectory));
+  fs::path folder = library.parent_path();
+  fs::path beside = folder / "examples" / "plant";
+  if (IsDirectory(beside.string())) return beside.string();
+  return (folder.parent_path() / "share" / "aeserver" / "examples" / "plant").string();
 }
 
 HRESULT FromErrno(int err) { return err == EACCES || err == EPERM ? E_ACCESSDENIED : RALTO_E_READ_FAILED; }
@@ -67,7 +83,7 @@ HRESULT CConfigDocumentStore::DirectoryFromRegistry(std::string& directory) {
   std::string value;
   LONG err = RegGetString(HKEY_LOCAL_MACHINE, kRaltoConfigServerKey, kRaltoDocumentDirectoryValue, value);
   if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND) return REGDB_E_READREGDB;
-  directory = value.empty() ? std::string(RALTO_DEFAULT_DOCUMENT_DIRECTORY) : value;
+  directory = value.empty() ? BundledPlantDirectory() : value;
   return S_OK;
 }
 

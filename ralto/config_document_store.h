@@ -17,8 +17,9 @@ class CConfigDocumentStore {
   // REQUIRES: directory is not empty.
   explicit CConfigDocumentStore(std::string directory);
 
-  // The directory named in the registry, or the built-in default when the
-  // value is missing or empty. REGDB_E_READREGDB when the store cannot be read.
+  // The directory named in the registry, or the bundled example plant when
+  // the value is missing or empty (config_server.h tells where that is).
+  // REGDB_E_READREGDB when the store cannot be read.
   static HRESULT DirectoryFromRegistry(std::string& directory);
 
   // The document of (kind, id) into `text` (emptied on failure).

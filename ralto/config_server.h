@@ -22,8 +22,6 @@
 // Threads: the object may be called from any thread, from several at once.
 #pragma once
 
-#include <string>
-
 #include "platform/com.h"
 
 // {314B99D6-2875-4B99-9D86-339FA8795E10}
@@ -32,9 +30,6 @@ constexpr CLSID CLSID_RaltoConfigServer{
 // {AC6AE3BF-0983-4FB0-916B-EC9E3858E484}
 constexpr IID IID_IRaltoConfigServer{
     0xAC6AE3BF, 0x0983, 0x4FB0, {0x91, 0x6B, 0xEC, 0x9E, 0x38, 0x58, 0xE4, 0x84}};
-// {0BB1C7EE-60E2-481E-83D6-6BF6E440D2A4}
-constexpr IID IID_IRaltoConfigServerControl{
-    0x0BB1C7EE, 0x60E2, 0x481E, {0x83, 0xD6, 0x6B, 0xF6, 0xE4, 0x40, 0xD2, 0xA4}};
 
 inline constexpr char kRaltoConfigServerProgId[] = "Ralto.ConfigServer.1";
 
@@ -48,8 +43,10 @@ constexpr LONG RALTO_DOC_PRODUCED_DATA = 2;
 constexpr LONG RALTO_SUMMARY_ID = 1;
 
 // Where the server looks for its document directory: HKLM\<key>, value
-// <name> (REG_SZ). When the value is missing or empty, the directory built
-// in (the source tree's examples/plant).
+// <name> (REG_SZ). When the value is missing or empty, the bundled example
+// plant: examples/plant beside the server's library (where the build puts
+// a copy), else <prefix>/share/aeserver/examples/plant of the prefix the
+// library is installed under.
 inline constexpr char kRaltoConfigServerKey[] = "SOFTWARE\\Ralto\\Config Server";
 inline constexpr char kRaltoDocumentDirectoryValue[] = "DocumentDirectory";
 
@@ -83,24 +80,4 @@ class IRaltoConfigServer : public IUnknown {
 
  protected:
   ~IRaltoConfigServer() = default;
-};
-
-// Control of the stand-in for tests and the demo; QueryInterface it from the
-// same object. Failures are process-wide: they hold for every object of the
-// class in this process, including objects created later (a client creates
-// its own), until cleared. The document directory is per object.
-class IRaltoConfigServerControl : public IUnknown {
- public:
-  // From now on GetConfigDocument(kind, id, ...) fails with `result`.
-  // E_INVALIDARG when `result` is not a failure code.
-  virtual HRESULT FailDocument(LONG kind, LONG id, HRESULT result) = 0;
-  virtual HRESULT ClearFailures() = 0;
-  // Serves this object from `directory`; "" returns to the registry setting.
-  virtual HRESULT SetDocumentDirectory(const std::string& directory) = 0;
-  // The directory that this object serves from now (its own, the registry
-  // setting or the built-in default). REQUIRES: directory != nullptr.
-  virtual HRESULT GetDocumentDirectory(BSTR* directory) = 0;
-
- protected:
-  ~IRaltoConfigServerControl() = default;
 };

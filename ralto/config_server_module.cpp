@@ -4,10 +4,9 @@
 #include "platform/class_factory.h"
 #include "ralto/config_server.h"
 #include "platform/class_object.h"
+#include "platform/dll_export.h"
 #include "platform/sysinfo.h"
 #include "ralto/config_server_object.h"
-
-#define RALTO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -15,19 +14,19 @@ constexpr char kDescription[] = "Ralto Configuration Server";
 
 }  // namespace
 
-RALTO_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
+AE_DLL_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (clsid != CLSID_RaltoConfigServer) return CLASS_E_CLASSNOTAVAILABLE;
   return CClassObject::Serve(CreateComObject<CRaltoConfigServer>, iid, object);
 }
 
-RALTO_EXPORT HRESULT DllRegisterServer() {
+AE_DLL_EXPORT HRESULT DllRegisterServer() {
   std::string path = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
   if (path.empty()) return E_UNEXPECTED;
   return RegisterInprocServer(CLSID_RaltoConfigServer, kRaltoConfigServerProgId, kDescription, path);
 }
 
-RALTO_EXPORT HRESULT DllUnregisterServer() {
+AE_DLL_EXPORT HRESULT DllUnregisterServer() {
   return UnregisterInprocServer(CLSID_RaltoConfigServer, kRaltoConfigServerProgId);
 }

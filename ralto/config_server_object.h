@@ -1,15 +1,17 @@
 // The RaltoConfigServer class: serves the configuration documents from its
 // document directory (CConfigDocumentStore) and takes the test controls.
 //
-// Contract: see IRaltoConfigServer and IRaltoConfigServerControl in
-// config_server.h. Created by its class factory with one reference; deleted
-// by its last Release. Any thread may call any method.
+// Contract: see IRaltoConfigServer (config_server.h) and
+// IRaltoConfigServerControl (config_control.h). Created by its class
+// factory with one reference; deleted by its last Release. Any thread may
+// call any method.
 #pragma once
 
 #include <mutex>
 #include <string>
 
 #include "platform/com.h"
+#include "ralto/config_control.h"
 #include "ralto/config_server.h"
 
 class CRaltoConfigServer final : public IRaltoConfigServer, public IRaltoConfigServerControl {

@@ -6,11 +6,10 @@
 #include "platform/registry.h"
 #include "ralto/opc_server.h"
 #include "platform/class_object.h"
+#include "platform/dll_export.h"
 #include "platform/sysinfo.h"
 #include "ralto/opc_faults.h"
 #include "ralto/opc_server_object.h"
-
-#define RALTO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -23,7 +22,7 @@ std::string CategoryKey() {
 
 }  // namespace
 
-RALTO_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
+AE_DLL_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (clsid != CLSID_RaltoOpcServer) return CLASS_E_CLASSNOTAVAILABLE;
@@ -35,7 +34,7 @@ RALTO_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void*
       iid, object);
 }
 
-RALTO_EXPORT HRESULT DllRegisterServer() {
+AE_DLL_EXPORT HRESULT DllRegisterServer() {
   std::string path = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
   if (path.empty()) return E_UNEXPECTED;
   HRESULT hr = RegisterInprocServer(CLSID_RaltoOpcServer, kRaltoOpcProgId, kRaltoOpcDescription, path);
@@ -47,6 +46,6 @@ RALTO_EXPORT HRESULT DllRegisterServer() {
   return S_OK;
 }
 
-RALTO_EXPORT HRESULT DllUnregisterServer() {
+AE_DLL_EXPORT HRESULT DllUnregisterServer() {
   return UnregisterInprocServer(CLSID_RaltoOpcServer, kRaltoOpcProgId);
 }

@@ -16,7 +16,7 @@
 #include "acklog_test_support.h"
 #include "alarmconfig/derived_source.h"
 #include "platform/sysinfo.h"
-#include "support/debug_capture.h"
+#include "tests/support/debug_capture.h"
 #include "toolkit/source_ptr.h"
 
 namespace {

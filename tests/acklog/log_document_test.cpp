@@ -11,7 +11,7 @@
 #include "acklog/log_document.h"
 #include "acklog/log_layout.h"
 #include "acklog_test_support.h"
-#include "support/debug_capture.h"
+#include "tests/support/debug_capture.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "import_fixture.h"
 #include "platform/class_factory.h"
 #include "platform/xml_document.h"
+#include "ralto/config_control.h"
 #include "toolkit/source_cache.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "opcda/alarm_requests.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
-#include "support/debug_capture.h"
-#include "support/eventually.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/eventually.h"
 #include "toolkit/source_cache.h"
 
 namespace {

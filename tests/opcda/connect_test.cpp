@@ -14,6 +14,7 @@
 #include "platform/class_factory.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
+#include "ralto/config_control.h"
 #include "ralto/config_server.h"
 
 namespace {

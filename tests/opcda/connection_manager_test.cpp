@@ -14,7 +14,7 @@
 #include "opc_client_fixture.h"
 #include "opcda/alarm_requests.h"
 #include "platform/registry.h"
-#include "support/debug_capture.h"
+#include "tests/support/debug_capture.h"
 #include "tests/support/eventually.h"
 #include "toolkit/condition.h"
 #include "toolkit/source_cache.h"

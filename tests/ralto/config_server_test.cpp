@@ -14,6 +14,7 @@
 
 #include "platform/class_factory.h"
 #include "platform/registry.h"
+#include "ralto/config_control.h"
 #include "ralto/config_server.h"
 
 namespace fs = std::filesystem;
@@ -130,13 +131,57 @@ TEST_F(ConfigServer, ClassObjectAndInterfacesFollowTheComRules) {
 TEST_F(ConfigServer, ServesTheExamplePlantByDefault) {
   BSTR directory;
   ASSERT_EQ(Control(server_)->GetDocumentDirectory(&directory), S_OK);
-  EXPECT_EQ(fs::canonical(directory), fs::canonical(RALTO_EXAMPLE_PLANT_DIR));
+  fs::path beside = fs::path(RALTO_CONFIG_LIBRARY).parent_path() / "examples/plant";
+  EXPECT_EQ(fs::canonical(directory), fs::canonical(beside)) << "the copy beside the library";
   BSTR text;
   ASSERT_EQ(Get(RALTO_DOC_CONFIGURATION_SUMMARY, RALTO_SUMMARY_ID, text), S_OK);
   EXPECT_EQ(text, ReadFile(std::string(RALTO_EXAMPLE_PLANT_DIR) + "/ConfigurationSummary.xml"));
   ASSERT_EQ(Get(RALTO_DOC_PRODUCED_DATA, 3, text), S_OK);
   EXPECT_EQ(text, ReadFile(std::string(RALTO_EXAMPLE_PLANT_DIR) + "/ProducedData_3.xml"));
   EXPECT_NE(text.find(kRaltoConfigNamespace), std::string::npos);
+}
+
+// The default follows the library when it moves: examples/plant beside it,
+// else the share folder of the prefix it is installed under; the registry
+// value before both.
+TEST_F(ConfigServer, FindsTheBundledPlantFromWhereTheLibraryLies) {
+  fs::path prefix = fs::temp_directory_path() / "prefix";
+  fs::create_directories(prefix / "lib");
+  fs::path library = prefix / "lib" / fs::path(RALTO_CONFIG_LIBRARY).filename();
+  fs::copy_file(RALTO_CONFIG_LIBRARY, library);
+  void* moved = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(moved, nullptr) << dlerror();
+  ASSERT_NE(moved, library_);
+  auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(moved, "DllGetClassObject"));
+  ASSERT_NE(getClassObject, nullptr);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(getClassObject(CLSID_RaltoConfigServer, IID_IClassFactory, factory.PutVoid()), S_OK);
+  ComPtr<IRaltoConfigServer> server;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRaltoConfigServer, server.PutVoid()), S_OK);
+
+  fs::path shared = prefix / "share/aeserver/examples/plant";
+  BSTR text;
+  EXPECT_EQ(Get(RALTO_DOC_CONFIGURATION_SUMMARY, 1, text, server), RALTO_E_NO_CONFIGURATION)
+      << "nothing installed";
+  BSTR directory;
+  ASSERT_EQ(Control(server)->GetDocumentDirectory(&directory), S_OK);
+  EXPECT_EQ(fs::weakly_canonical(directory), fs::weakly_canonical(shared))
+      << "names where an installation puts the plant";
+
+  fs::create_directories(shared);
+  WriteFile((shared / "ConfigurationSummary.xml").string(), "<installed/>");
+  ASSERT_EQ(Get(RALTO_DOC_CONFIGURATION_SUMMARY, 1, text, server), S_OK);
+  EXPECT_EQ(text, "<installed/>");
+
+  fs::create_directories(prefix / "lib/examples/plant");
+  WriteFile((prefix / "lib/examples/plant/ConfigurationSummary.xml").string(), "<beside/>");
+  ASSERT_EQ(Get(RALTO_DOC_CONFIGURATION_SUMMARY, 1, text, server), S_OK);
+  EXPECT_EQ(text, "<beside/>");
+
+  WriteFile(dir_ + "/ConfigurationSummary.xml", "<registry/>");
+  UseDirectoryFromRegistry(dir_);
+  ASSERT_EQ(Get(RALTO_DOC_CONFIGURATION_SUMMARY, 1, text, server), S_OK);
+  EXPECT_EQ(text, "<registry/>");
 }
 
 TEST_F(ConfigServer, RegistryValueNamesTheDirectoryAndAnObjectMayOverrideIt) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/class_object.h"
+#include "ralto/config_control.h"
 #include "ralto/config_server.h"
 
 ComPtr<IClassFactory> MakeDirectoryConfigServerClass(ComPtr<IClassFactory> inner, std::string directory,

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/class_factory.h"
+#include "platform/dll_export.h"
 
 namespace {
 
@@ -69,9 +70,7 @@ CGreeterFactory g_factory;
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const CLSID& clsid,
-                                                                            const IID& iid,
-                                                                            void** object) {
+AE_DLL_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (clsid != CLSID_TestGreeter) return CLASS_E_CLASSNOTAVAILABLE;
