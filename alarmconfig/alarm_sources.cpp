@@ -121,6 +121,7 @@ int32_t BuildSourcesForVariable(const std::string& serverName) {
   if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSupplyFailed;
   if (entries.empty() || !entries.front()) return kNoEntries;
   std::unordered_set<std::string> built;
+  built.reserve(entries.size());
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);
