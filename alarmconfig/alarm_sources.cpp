@@ -130,6 +130,7 @@ SourceBuildResult BuildSourcesForVariable(const std::string& serverName) {
   if (!supply || supply->GetConditionEntries(serverName, entries) != 0) return kSourceBuildSupplyFailed;
   if (entries.empty() || !entries.front()) return kSourceBuildNoEntries;
   std::unordered_set<std::string> built;
+  built.reserve(entries.size());
   for (std::unique_ptr<AlarmConditionEntry>& entry : entries) {
     TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
     TrackedCacheGuard cache(g_CacheLock, AE_SITE);

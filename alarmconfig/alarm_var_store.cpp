@@ -14,6 +14,25 @@ namespace {
 constexpr size_t kVariableBuckets = 72019;
 constexpr size_t kProducerBuckets = 255;
 
+// Only ".AS" and ".RS" members become alarm entries (FillConditionEntry);
+// a variable's suffix never changes, as its item id does not.
+bool MayCarryEntry(const AlarmVar& variable) {
+  std::string_view suffix = variable.KindSuffix();
+  return suffix == ".AS" || suffix == ".RS";
+}
+
+// Both lists or neither.
+void AddToNode(NodeVariables& node, AlarmVar* variable) {
+  node.all.push_back(variable);
+  if (!MayCarryEntry(*variable)) return;
+  try {
+    node.alarms.push_back(variable);
+  } catch (...) {
+    node.all.pop_back();
+    throw;
+  }
+}
+
 }  // namespace
 
 size_t ItemIdHash::operator()(const std::string& itemId) const {
@@ -65,7 +84,7 @@ AlarmVarMap::value_type& CAlarmVarStore::FindOrAddVariable(std::string itemId, c
   try {
     variable.nodeName = nodeName;
     variable.itemName = itemName;
-    nodeVariables_[nodeName].push_back(&variable);
+    AddToNode(nodeVariables_[nodeName], &variable);
   } catch (...) {
     itemMap.erase(it);
     throw;
@@ -73,21 +92,28 @@ AlarmVarMap::value_type& CAlarmVarStore::FindOrAddVariable(std::string itemId, c
   return *it;
 }
 
+void CAlarmVarStore::ReserveVariables(size_t count) {
+  if (count > itemMap.bucket_count() * itemMap.max_load_factor()) itemMap.reserve(count);
+}
+
 void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& nodeName) {
   if (variable.nodeName == nodeName) return;
   auto old = nodeVariables_.find(variable.nodeName);
   if (old != nodeVariables_.end()) {
-    std::erase(old->second, &variable);
-    if (old->second.empty()) nodeVariables_.erase(old);
+    std::erase(old->second.all, &variable);
+    std::erase(old->second.alarms, &variable);
+    if (old->second.all.empty()) nodeVariables_.erase(old);
   }
   variable.nodeName = nodeName;
-  nodeVariables_[nodeName].push_back(&variable);
+  AddToNode(nodeVariables_[nodeName], &variable);
 }
 
 void CAlarmVarStore::SweepNodeVariables(const std::string& nodeName) {
   auto node = nodeVariables_.find(nodeName);
   if (node == nodeVariables_.end()) return;
-  std::vector<AlarmVar*>& variables = node->second;
+  // The alarm list first, while seenInImport still tells what stays.
+  std::erase_if(node->second.alarms, [](const AlarmVar* variable) { return !variable->seenInImport; });
+  std::vector<AlarmVar*>& variables = node->second.all;
   size_t kept = 0;
   for (AlarmVar* variable : variables) {
     if (variable->seenInImport) {
@@ -167,7 +193,7 @@ int32_t CAlarmVarStore::GetConditionEntries(ConditionEntryPosition& position, si
   done = false;
   size_t index = 0;
   for (; position.node != nodeVariables_.end(); ++position.node, position.index = 0) {
-    const std::vector<AlarmVar*>& variables = position.node->second;
+    const std::vector<AlarmVar*>& variables = position.node->second.alarms;
     while (position.index < variables.size()) {
       AlarmVar& variable = *variables[position.index++];
       if (FillConditionEntry(variable, entries[index]) && ++index == capacity - 1) {
@@ -185,7 +211,7 @@ void CAlarmVarStore::GetNodeConditionEntries(const std::string& nodeName,
                                              AlarmConditionEntries& entries) {
   auto node = nodeVariables_.find(nodeName);
   if (node == nodeVariables_.end()) return;
-  for (AlarmVar* variable : node->second) {
+  for (AlarmVar* variable : node->second.alarms) {
     AlarmConditionEntry entry;
     if (FillConditionEntry(*variable, entry))
       entries.push_back(std::make_unique<AlarmConditionEntry>(std::move(entry)));

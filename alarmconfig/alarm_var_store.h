@@ -44,8 +44,15 @@ using HandleVarMap = std::unordered_map<DWORD, AlarmVar*>;
 using ReverseHandleMap = std::unordered_map<const AlarmVar*, DWORD>;
 using ConfigTimeMap = std::unordered_map<uint32_t, uint32_t>;
 
-// The variables of each node, in the order they came.
-using NodeVariableLists = std::unordered_map<std::string, std::vector<AlarmVar*>>;
+// The variables of each node, in the order they came, and among them those
+// that may carry an alarm entry (".AS" and ".RS" members), so that entry
+// walks pass over the other variables of a large plant without touching
+// them.
+struct NodeVariables {
+  std::vector<AlarmVar*> all;
+  std::vector<AlarmVar*> alarms;
+};
+using NodeVariableLists = std::unordered_map<std::string, NodeVariables>;
 
 // Where a GetConditionEntries walk stands; a new one starts at the beginning.
 // REQUIRES: the store unchanged between the calls of one walk.
@@ -77,6 +84,9 @@ class CAlarmVarStore {
   // `added` set. REQUIRES: itemId == MakeItemId(nodeName, itemName).
   AlarmVarMap::value_type& FindOrAddVariable(std::string itemId, const std::string& nodeName,
                                              const std::string& itemName, bool& added);
+  // Makes room in itemMap for `count` variables in all, so that adding them
+  // rehashes nothing on the way; never shrinks it.
+  void ReserveVariables(size_t count);
   // Gives `variable` to node `nodeName` (its item id does not change: only
   // how the id divides into node and item name).
   void SetVariableNode(AlarmVar& variable, const std::string& nodeName);

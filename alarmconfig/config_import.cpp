@@ -1,6 +1,9 @@
 #include "alarmconfig/config_import.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "alarmconfig/alarm_entry_supply.h"
@@ -21,7 +24,9 @@ constexpr char kNodeSummaryPath[] =
     "/QQQ:ConfigurationSummary/QQQ:NodeSummary[QQQ:Document[@DocType='ProducedData']]";
 constexpr char kProducerPath[] = "/QQQ:ProducedData/QQQ:Producer";
 
-constexpr int kElementCount = 4;
+constexpr const char* kElementIndexes[] = {"[1]", "[2]", "[3]", "[4]"};
+// How far beyond what a full import has met it reserves on a guess.
+constexpr size_t kReserveAheadFactor = 16;
 
 bool WindowVisible() { return g_bInteractive.load() != 0; }
 
@@ -109,7 +114,10 @@ HRESULT CConfigImport::ImportSummary() {
   }
   summary.SetSelectionNamespace("QQQ", kRaltoConfigNamespace);
 
-  for (const CXmlNode& entry : summary.SelectNodes(kNodeSummaryPath)) {
+  std::vector<CXmlNode> entries = summary.SelectNodes(kNodeSummaryPath);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const CXmlNode& entry = entries[i];
+    producersLeft_ = entries.size() - i;
     std::string nodeName;
     uint32_t producerId = 0;
     if (!entry.GetAttribute("Name", nodeName) || !ReadUnsigned(entry, "ProducerId", producerId)) {
@@ -158,6 +166,7 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   store_.configTimeNSecsMap[producerId] = nsecs;
 
   CProducedDataBlocks blocks(document);
+  if (!incremental_) ReserveForPlant(blocks);
   for (const BlockMember& member : blocks.Members()) {
     hr = ImportMember(member, nodeName, blocks);
     if (FAILED(hr)) return hr;
@@ -165,6 +174,21 @@ HRESULT CConfigImport::ImportProducer(IRaltoConfigServer& server, const std::str
   BuildNodeSources(nodeName);
   store_.SweepNodeVariables(nodeName);
   return S_OK;
+}
+
+// A fresh connection's store grows from nothing to the whole plant, through
+// rehashes that each walk every variable so far. The producers still to come
+// are taken to be as large as this one, within a bound for a plant of one
+// large producer among small ones.
+void CConfigImport::ReserveForPlant(const CProducedDataBlocks& blocks) {
+  size_t variables = 0;
+  for (const BlockMember& member : blocks.Members()) {
+    std::string_view name = member.name;
+    bool elements = name.ends_with(".AS") || (name.ends_with(".RS") && member.blockType == "O0C");
+    variables += elements ? 1 + std::size(kElementIndexes) : 1;
+  }
+  size_t met = store_.itemMap.size() + variables;
+  store_.ReserveVariables(std::min(store_.itemMap.size() + variables * producersLeft_, met * kReserveAheadFactor));
 }
 
 void CConfigImport::PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member) {
@@ -208,8 +232,7 @@ HRESULT CConfigImport::ImportMember(const BlockMember& member, const std::string
 }
 
 void CConfigImport::ImportElements(const AlarmVar& record, const std::string& recordId, bool existed) {
-  for (int n = 1; n <= kElementCount; ++n) {
-    std::string index = "[" + std::to_string(n) + "]";
+  for (const char* index : kElementIndexes) {
     if (existed) {
       // A record that existed keeps the elements it has; only a new one gets them.
       if (AlarmVar* element = store_.FindVariable(recordId + index)) element->seenInImport = true;

@@ -51,6 +51,7 @@ class CConfigImport {
   HRESULT ImportProducer(IRaltoConfigServer& server, const std::string& nodeName, uint32_t producerId);
   HRESULT ImportMember(const BlockMember& member, const std::string& nodeName,
                        const CProducedDataBlocks& blocks);
+  void ReserveForPlant(const CProducedDataBlocks& blocks);
   void PrepareNewVariable(const std::string& itemId, AlarmVar& variable, bool member);
   void ImportElements(const AlarmVar& record, const std::string& recordId, bool existed);
   void LookUpAreaAndMessages(AlarmVar& variable, const CProducedDataBlocks& blocks);
@@ -63,4 +64,6 @@ class CConfigImport {
   // A full import after a source build that found no entries:
   // new members start without a pending initial read.
   bool clearInitialPending_ = false;
+  // The summary's producers from the one being imported to the last.
+  size_t producersLeft_ = 0;
 };

@@ -124,9 +124,16 @@ TEST(AlarmVarStore, SweepKeepsWhatTheImportMetAndFreesTheRest) {
   EXPECT_EQ(store.handleMap.count(1), 1u);
   EXPECT_EQ(store.reverseHandleMap.size(), 1u);
   EXPECT_TRUE(store.pendingMap.empty());
+  AlarmConditionEntries entries;
+  store.GetNodeConditionEntries("N", entries);  // the freed variable gives none
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]->variable, &kept);
 
   store.SweepNodeVariables("N");  // nothing seen now
   EXPECT_EQ(store.FindVariable("N.K.AS"), nullptr);
+  entries.clear();
+  store.GetNodeConditionEntries("N", entries);
+  EXPECT_TRUE(entries.empty());
   store.SweepNodeVariables("UNKNOWN");
   EXPECT_EQ(store.itemMap.size(), 1u);
 }
@@ -140,6 +147,8 @@ TEST(AlarmVarStore, AVariableGivenToAnotherNodeIsSweptWithIt) {
   store.SweepNodeVariables("A");
   EXPECT_EQ(store.FindVariable("A.B.X.AS"), &v);
   AlarmConditionEntries entries;
+  store.GetNodeConditionEntries("A", entries);
+  EXPECT_TRUE(entries.empty());
   store.GetNodeConditionEntries("A.B", entries);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0]->sourceName, "A.B_X");
