@@ -14,17 +14,15 @@ namespace {
 constexpr size_t kVariableBuckets = 72019;
 constexpr size_t kProducerBuckets = 255;
 
-// Only ".AS" and ".RS" members become alarm entries (FillConditionEntry);
-// a variable's suffix never changes, as its item id does not.
-bool MayCarryEntry(const AlarmVar& variable) {
-  std::string_view suffix = variable.KindSuffix();
-  return suffix == ".AS" || suffix == ".RS";
-}
+// Only ".AS" and ".RS" members become alarm entries (FillConditionEntry
+// decides). Judged by the item id, which never changes, however the id
+// divides into node and item name.
+bool MayCarryEntry(std::string_view itemId) { return itemId.ends_with(".AS") || itemId.ends_with(".RS"); }
 
 // Both lists or neither.
-void AddToNode(NodeVariables& node, AlarmVar* variable) {
+void AddToNode(NodeVariables& node, AlarmVar* variable, std::string_view itemId) {
   node.all.push_back(variable);
-  if (!MayCarryEntry(*variable)) return;
+  if (!MayCarryEntry(itemId)) return;
   try {
     node.alarms.push_back(variable);
   } catch (...) {
@@ -84,7 +82,7 @@ AlarmVarMap::value_type& CAlarmVarStore::FindOrAddVariable(std::string itemId, c
   try {
     variable.nodeName = nodeName;
     variable.itemName = itemName;
-    AddToNode(nodeVariables_[nodeName], &variable);
+    AddToNode(nodeVariables_[nodeName], &variable, it->first);
   } catch (...) {
     itemMap.erase(it);
     throw;
@@ -98,6 +96,7 @@ void CAlarmVarStore::ReserveVariables(size_t count) {
 
 void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& nodeName) {
   if (variable.nodeName == nodeName) return;
+  std::string itemId = variable.ItemId();
   auto old = nodeVariables_.find(variable.nodeName);
   if (old != nodeVariables_.end()) {
     std::erase(old->second.all, &variable);
@@ -105,7 +104,7 @@ void CAlarmVarStore::SetVariableNode(AlarmVar& variable, const std::string& node
     if (old->second.all.empty()) nodeVariables_.erase(old);
   }
   variable.nodeName = nodeName;
-  AddToNode(nodeVariables_[nodeName], &variable);
+  AddToNode(nodeVariables_[nodeName], &variable, itemId);
 }
 
 void CAlarmVarStore::SweepNodeVariables(const std::string& nodeName) {

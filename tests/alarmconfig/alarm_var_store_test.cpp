@@ -154,6 +154,18 @@ TEST(AlarmVarStore, AVariableGivenToAnotherNodeIsSweptWithIt) {
   EXPECT_EQ(entries[0]->sourceName, "A.B_X");
   store.SweepNodeVariables("A.B");
   EXPECT_TRUE(store.itemMap.empty());
+
+  // The other way: item "AS" of node "A.B" is no alarm member until the id
+  // divides as node "A", item "B.AS".
+  AlarmVar& w = Add(store, "A.B", "AS");
+  entries.clear();
+  store.GetNodeConditionEntries("A.B", entries);
+  EXPECT_TRUE(entries.empty());
+  store.SetVariableNode(w, "A");
+  w.itemName = "B.AS";
+  store.GetNodeConditionEntries("A", entries);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]->variable, &w);
 }
 
 TEST(AlarmVarStore, TheStoresEndDetachesItsSources) {
