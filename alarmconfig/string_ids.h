@@ -1,8 +1,9 @@
 // The IDs of the resource library's string table (resources/strings.xml),
 // by name, for LoadResourceString (platform/resource_strings.h).
 //
-// Contract: one constant per entry of the table, with the entry's number;
-// the comment gives the text. A new entry gets its constant here. Plain
+// Contract: one constant per entry that the server core shows, with the
+// entry's number; the comment gives the text. The window's own entries
+// have theirs beside the window's code (app/string_ids.h). Plain
 // constants: any thread, no initialisation order.
 #pragma once
 

@@ -25,6 +25,9 @@ CRaltoPlant::CRaltoPlant() {
       ERROR_SUCCESS) {
     randomRate_ = rate;
   }
+  if (RegGetDword(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcRandomAckRateValue, rate) == ERROR_SUCCESS) {
+    panelAckRate_ = rate;
+  }
   lastStepMs_ = ae::Clock::System().SteadyMs();
   thread_ = std::thread([this] { ThreadMain(); });
 }
@@ -263,6 +266,18 @@ void CRaltoPlant::Step(const FILETIME& now, uint64_t elapsedMs) {
       Queue(c);
     }
   }
+  if (panelAckRate_ > 0 && !controllers_.empty()) {
+    panelAckCarry_ += double(panelAckRate_) * double(elapsedMs) / 1000.0;
+    auto acks = static_cast<uint64_t>(panelAckCarry_);
+    panelAckCarry_ -= double(acks);
+    std::uniform_int_distribution<uint32_t> pick(0, static_cast<uint32_t>(controllers_.size() - 1));
+    for (uint64_t i = 0; i < acks; ++i) {
+      CRaltoController& controller = controllers_[pick(random_)];
+      if (!controller.present()) continue;
+      controller.Acknowledge(CRaltoController::kLevel, now, items_, incoherent_);
+      controller.Acknowledge(CRaltoController::kRateOfChange, now, items_, incoherent_);
+    }
+  }
 
   std::vector<uint32_t> scanning;
   scanning.swap(queue_);
@@ -275,7 +290,9 @@ void CRaltoPlant::Step(const FILETIME& now, uint64_t elapsedMs) {
   }
 }
 
-bool CRaltoPlant::HasWork() const { return randomRate_ > 0 || !queue_.empty() || !pending_.empty(); }
+bool CRaltoPlant::HasWork() const {
+  return randomRate_ > 0 || panelAckRate_ > 0 || !queue_.empty() || !pending_.empty();
+}
 
 void CRaltoPlant::ThreadMain() {
   std::unique_lock lock(mutex_);

@@ -95,6 +95,8 @@ class CRaltoPlant {
   uint64_t lastStepMs_ = 0;  // steady time of the last scan on the system clock
   DWORD randomRate_ = 0;
   double randomCarry_ = 0;
+  DWORD panelAckRate_ = 0;  // acknowledgements at the controllers' panels per second
+  double panelAckCarry_ = 0;
   std::mt19937 random_;
   std::vector<RaltoFcWrite> fcWrites_;
 

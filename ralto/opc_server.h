@@ -27,10 +27,13 @@ inline constexpr char kRaltoOpcDescription[] = "Ralto OPC DA Server";
 // Settings read when the plant starts in a process: HKLM\<key>, value
 // "RandomChangesPerSecond" (REG_DWORD): run the random plant at that many
 // block changes per second of plant time from the start (0 or missing: a
-// still plant). The documents come from the configuration server's document
+// still plant); "RandomAcknowledgementsPerSecond" (REG_DWORD): that many times
+// a second an operator at a random controller's panel acknowledges what is
+// unacknowledged there (0 or missing: nobody at the panels). The documents come from the configuration server's document
 // directory (ralto/config_server.h: kRaltoConfigServerKey).
 inline constexpr char kRaltoOpcServerKey[] = "SOFTWARE\\Ralto\\OPC Server";
 inline constexpr char kRaltoOpcRandomRateValue[] = "RandomChangesPerSecond";
+inline constexpr char kRaltoOpcRandomAckRateValue[] = "RandomAcknowledgementsPerSecond";
 
 // Update rates: a group's rate is revised to a multiple of this, at least this.
 constexpr DWORD kRaltoOpcRateStepMs = 10;

@@ -37,9 +37,16 @@ class CServerCore::CHeadlessWindow : public CMainWindowLink {
 };
 
 CServerCore::CServerCore() : CServerCore(nullptr, CAlarmProcessor::Timing(), ae::Clock::System()) {
-  window_ = std::make_unique<CHeadlessWindow>();
+  headless_ = std::make_unique<CHeadlessWindow>();
   ownCallback_ = std::make_unique<CLumAEServerCallback>();
-  ownCallback_->SetMainWindowLink(window_.get());
+  ownCallback_->SetMainWindowLink(headless_.get());
+  callback_ = ownCallback_.get();
+}
+
+CServerCore::CServerCore(CMainWindowLink& window)
+    : CServerCore(nullptr, CAlarmProcessor::Timing(), ae::Clock::System()) {
+  ownCallback_ = std::make_unique<CLumAEServerCallback>();
+  ownCallback_->SetMainWindowLink(&window);
   callback_ = ownCallback_.get();
 }
 
@@ -58,34 +65,52 @@ CAEServerRegistration CServerCore::Registration() {
 }
 
 bool CServerCore::Start() {
+  if (!InitializeToolkit()) return false;
+  DeclareServer();
+  CreateConnectionManager();
+  if (headless_) headless_->SetExists(true);
+  CreateAlarmLog();
+  Connect();
+  return true;
+}
+
+bool CServerCore::InitializeToolkit() {
   if (toolkitStarted_) return false;
   CAEServerRegistration registration = Registration();
   if (!g_ServerInterface.Initialize(nullptr, kServerClsid, kVendor, kAreaDelimiter, 0, &registration)) return false;
   toolkitStarted_ = true;
+  return true;
+}
+
+void CServerCore::DeclareServer() {
   InitEventConfiguration();
   g_ServerInterface.SetCallbackObject(callback_);
   g_ServerInterface.SetStatus(OPCAE_STATUS_RUNNING);
+}
 
+void CServerCore::CreateConnectionManager() {
+  if (manager_) return;
   manager_ = std::make_unique<ConnectionManager>();
   manager_->SetProcessorStarter([this](DWORD cookie) { return processor_.StartProcessor(cookie); });
-  {
-    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
-    g_pConnectionManager = manager_.get();
-  }
-  if (window_) window_->SetExists(true);
-  if (!g_pAlarmLog.load()) {
-    ownLog_ = std::make_unique<CAlarmLog>();
-    g_pAlarmLog.store(ownLog_.get());
-  }
+  TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+  g_pConnectionManager = manager_.get();
+}
+
+void CServerCore::CreateAlarmLog() {
+  if (ownLog_ || g_pAlarmLog.load()) return;
+  ownLog_ = std::make_unique<CAlarmLog>();
+  g_pAlarmLog.store(ownLog_.get());
+}
+
+void CServerCore::Connect() {
   if (!g_pGlobalInterfaceTable) {
     CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
                      reinterpret_cast<void**>(&g_pGlobalInterfaceTable));
   }
-  manager_->Connect();
-  return true;
+  if (manager_) manager_->Connect();
 }
 
-bool CServerCore::WaitForClose(DWORD timeoutMs) { return window_ && window_->WaitForClose(timeoutMs); }
+bool CServerCore::WaitForClose(DWORD timeoutMs) { return headless_ && headless_->WaitForClose(timeoutMs); }
 
 void CServerCore::Stop() {
   // A connect pass still under way must not start the processor again.
@@ -99,7 +124,7 @@ void CServerCore::Stop() {
     toolkitStarted_ = false;
   }
   manager_.reset();
-  if (window_) window_->SetExists(false);
+  if (headless_) headless_->SetExists(false);
   // After the toolkit: no acknowledgement can be on its way to the log.
   if (ownLog_) {
     g_pAlarmLog.store(nullptr);

@@ -5,7 +5,7 @@
 // wired to the alarm processor, the global interface table, the first
 // connection. Stop takes them down in the application's exit order. The
 // headless runner that tests and benchmarks use; the application builds on
-// it.
+// it, running the same steps with its window between them.
 //
 // Contract: one instance at a time (it fills process-wide objects). Start
 // and Stop from one thread, the program's main thread. Start answers false,
@@ -32,9 +32,15 @@
 // {8E2F4C61-3B7A-4D95-A1C8-6F0E2D9B5A47}: the OPC AE server object, and its AppID.
 constexpr CLSID kServerClsid{0x8E2F4C61, 0x3B7A, 0x4D95, {0xA1, 0xC8, 0x6F, 0x0E, 0x2D, 0x9B, 0x5A, 0x47}};
 
+class CMainWindowLink;
+
 class CServerCore {
  public:
+  // Headless: the close message of the last client ends WaitForClose.
   CServerCore();
+  // With the program's main window: the server's own callback posts the
+  // close message to `window` (not owned; it must outlive Stop).
+  explicit CServerCore(CMainWindowLink& window);
   // `timing` and `clock` go to the alarm processor.
   CServerCore(CAEServerCallback* callback, CAlarmProcessor::Timing timing, ae::Clock& clock);
   // Stop.
@@ -46,8 +52,23 @@ class CServerCore {
   static CAEServerRegistration Registration();
 
   // Starts everything and asks the connection manager to connect (which
-  // goes on in the background).
+  // goes on in the background): the steps below in their order.
   bool Start();
+
+  // The start-up steps, for a program that places its window between them.
+  // InitializeToolkit first (false: nothing started, skip the rest), then
+  // RegisterServer/UnregisterServer of g_ServerInterface or the others in
+  // this order. Each runs once.
+  bool InitializeToolkit();
+  // The event catalogue, the callback, status running.
+  void DeclareServer();
+  // g_pConnectionManager, wired to the alarm processor; before the window.
+  void CreateConnectionManager();
+  // g_pAlarmLog, unless the caller set one; after the window.
+  void CreateAlarmLog();
+  // The global interface table, then the first connection attempt.
+  void Connect();
+
   // Stops the alarm processor, uninitialises the toolkit, clears the
   // source cache and the catalogue, deletes the connection manager. Safe
   // to call twice, and without Start.
@@ -65,7 +86,7 @@ class CServerCore {
  private:
   class CHeadlessWindow;
 
-  std::unique_ptr<CHeadlessWindow> window_;
+  std::unique_ptr<CHeadlessWindow> headless_;
   std::unique_ptr<CLumAEServerCallback> ownCallback_;
   std::unique_ptr<CAlarmLog> ownLog_;
   CAEServerCallback* callback_;
