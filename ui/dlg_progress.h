@@ -37,7 +37,6 @@ class CDlgProgress : public CResourceDialog {
   static constexpr int kTickMs = 50;
 
   CDlgProgress(WorkFunction work, void* parameter);
-  ~CDlgProgress() override;
 
  protected:
   bool OnInitDialog() override;

@@ -10,8 +10,8 @@
 // DoModal() calls OnInitDialog() (each time, before the dialog shows; true
 // puts the focus on the first control in tab order, false keeps the focus
 // the dialog set itself), runs the dialog and returns the result given to
-// EndDialog (IDOK, IDCANCEL, ...). It returns -1 at once, showing nothing and
-// calling nothing, when the form could not be loaded.
+// EndDialog (IDOK, IDCANCEL, ...). It returns kNoForm (-1) at once, showing
+// nothing and calling nothing, when the form could not be loaded.
 // Commands as the framework routes them: button "1" and Enter go to OnOK(),
 // button "2", Escape and the close box to OnCancel(); Enter presses the
 // default button instead where one is enabled. The defaults of OnOK and
@@ -29,6 +29,9 @@ class CResourceDialog : public QDialog {
   Q_OBJECT
 
  public:
+  // What DoModal returns without a form, as the framework's DoModal does.
+  static constexpr int kNoForm = -1;
+
   CResourceDialog(int dialogId, QWidget* parent);
 
   int DialogId() const { return dialogId_; }
