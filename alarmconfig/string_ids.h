@@ -32,3 +32,7 @@ constexpr uint32_t kStringProducerNotFound = 61469;        // "Producing node fo
 constexpr uint32_t kStringProducedDataParseError = 61470;  // "Error parsing ProducedData.xml file ...%1"
 constexpr uint32_t kStringMemberNotAccessible = 61471;     // "Could not access alarm block member ..."
 constexpr uint32_t kStringProducedDataNotLoaded = 61472;   // "Could not load current ProducedData.xml file."
+
+// The connection dialog's refusals.
+constexpr uint32_t kStringServerRequired = 61447;     // "The 'Server' field must be filled in!"
+constexpr uint32_t kStringInvalidServerName = 61476;  // "Invalid server, please enter a valid server name."

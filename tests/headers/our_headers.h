@@ -96,6 +96,16 @@
 
 #include "server/server_core.h"
 
+#include "ui/data_exchange.h"
+#include "ui/dialog_result.h"
+#include "ui/dlg_edit_da_connection.h"
+#include "ui/dlg_progress.h"
+#include "ui/dlg_stats_sample_pd.h"
+#include "ui/html_help.h"
+#include "ui/message_box.h"
+#include "ui/resource_dialog.h"
+#include "ui/resource_library.h"
+
 // What the server includes of the plant components (their interfaces).
 #include "ralto/config_server.h"
 #include "ralto/opc_server.h"

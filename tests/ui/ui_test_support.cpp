@@ -1,0 +1,105 @@
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "tests/resources/dialog_templates.h"
+#include "ui/dialog_result.h"
+#include "ui/resource_dialog.h"
+#include "ui/resource_library.h"
+
+using namespace dialog_templates;
+
+void EnsureApplication() {
+  static int argc = 1;
+  static char name[] = "ui_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  (void)app;
+}
+
+void UiTest::SetUp() {
+  EnsureApplication();
+  ASSERT_TRUE(CResourceLibrary::Load(QFileInfo(QStringLiteral(AE_RESOURCE_LIBRARY)).absolutePath()));
+  CMessageBox::TEST_SetAnswerer([this](const CMessageBox::Request& request) {
+    boxes_.push_back(request);
+    if (answers_.empty()) return int{IDOK};
+    int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+  });
+}
+
+void UiTest::TearDown() {
+  CMessageBox::TEST_SetAnswerer({});
+  CResourceLibrary::Free();
+}
+
+int RunModal(CResourceDialog& dialog, const std::function<void()>& whileOpen) {
+  QTimer::singleShot(0, &dialog, whileOpen);
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, &dialog, [&dialog] {
+    ADD_FAILURE() << "dialog " << dialog.DialogId() << " still open";
+    dialog.EndDialog(kStuck);
+  });
+  watchdog.start(10000);
+  return dialog.DoModal();
+}
+
+void PressKey(QDialog& dialog, int key) {
+  QWidget* target = dialog.focusWidget() ? dialog.focusWidget() : &dialog;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+}
+
+bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+void ExpectLaidOutAsTemplate(const QDialog& dialog, int dialogId) {
+  const Form& form = FormOf(dialogId);
+  EXPECT_EQ(dialog.size(), Size(form)) << "dialog " << dialogId;
+  if (form.frame != Frame::kResizableWithMinMax) {
+    EXPECT_EQ(dialog.minimumSize(), Size(form)) << "dialog " << dialogId;
+    EXPECT_EQ(dialog.maximumSize(), Size(form)) << "dialog " << dialogId;
+  }
+  for (const Control& c : form.controls) {
+    auto* control = dialog.findChild<QWidget*>(QString::fromStdString(c.name), Qt::FindDirectChildrenOnly);
+    if (!control) {
+      ADD_FAILURE() << "dialog " << dialogId << " has no control " << c.name;
+      continue;
+    }
+    EXPECT_EQ(control->geometry(), Place(c)) << "dialog " << dialogId << ", control " << c.name;
+  }
+}
+
+void SaveScreenshot(QWidget& widget, const std::string& name) {
+  const char* folder = std::getenv("AE_SCREENSHOT_DIR");
+  if (!folder || !*folder) return;
+  QDir().mkpath(QString::fromLocal8Bit(folder));
+  const QString path = QDir(QString::fromLocal8Bit(folder)).filePath(QString::fromStdString(name) + ".png");
+  EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+}
+
+CHelpPageRecorder::CHelpPageRecorder() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+
+CHelpPageRecorder::~CHelpPageRecorder() { QDesktopServices::unsetUrlHandler("file"); }
+
+void CHelpPageRecorder::Open(const QUrl& url) { opened.push_back(url); }
