@@ -196,6 +196,10 @@ int main(int argc, char** argv) {
   // The server's own files (the acknowledgement log) stay in the sandbox too.
   std::filesystem::create_directories(sandbox.Root() + "/data");
   setenv("XDG_DATA_HOME", (sandbox.Root() + "/data").c_str(), 1);
+  const std::string runtime = sandbox.Root() + "/runtime";
+  std::filesystem::create_directories(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   std::string error;
   if (FAILED(RegisterPlugin(RALTO_CONFIG_LIBRARY, &error)) || FAILED(RegisterPlugin(RALTO_OPC_LIBRARY, &error))) {
     return Fail(error.c_str());
