@@ -1,15 +1,25 @@
 // The program in the test process: start-up and exit, the menu's commands
 // and their enable/check rules, the close rules, the close message of the
 // last client, the view's lists.
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "acklog/ack_log_settings.h"
 #include "alarmconfig/message_box_sink.h"
 #include "app/main_frame.h"
+#include "app/main_thread_message_box_sink.h"
 #include "app/profile.h"
 #include "app/tolk_ae_lum_server_app.h"
 #include "app/tolk_ae_lum_server_doc.h"
@@ -38,7 +48,30 @@ enum : uint32_t {
   kTraceSubscription = 32774,
   kTraceAll = 32776,
   kTraceComCalls = 32785,
+  kSamplePeriod = 32777,
+  kAbout = 57664,
 };
+
+// Runs `whileOpen` on the next modal dialog, once it shows.
+void WhileModal(std::function<void(QWidget&)> whileOpen) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, whileOpen] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog || !dialog->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    whileOpen(*dialog);
+  });
+  poll->start();
+}
+
+template <class T>
+T& Child(QWidget& dialog, const char* name) {
+  T* child = dialog.findChild<T*>(QString::fromLatin1(name));
+  if (!child) throw std::runtime_error(std::string("no control ") + name);
+  return *child;
+}
 
 class ProgramTest : public AppTest {
  protected:
@@ -156,6 +189,39 @@ TEST_F(ProgramTest, ConnectionCommandsFollowTheState) {
   EXPECT_TRUE(PumpUntil([this] { return State() == ConnectionManager::kConnected; }));
 }
 
+// What a popup shows when it opens: the update handlers' states.
+TEST_F(ProgramTest, PopupsShowTheCommandsStatesWhenTheyOpen) {
+  StartConnected();
+  QMenu* connection = nullptr;
+  QMenu* trace = nullptr;
+  for (QAction* action : Frame().menuBar()->actions()) {
+    if (action->text() == "&Connection") connection = action->menu();
+    if (action->text() == "&Trace") trace = action->menu();
+  }
+  ASSERT_TRUE(connection && trace);
+  auto item = [](QMenu* menu, const QString& text) -> QAction& {
+    for (QAction* action : menu->actions())
+      if (action->text() == text) return *action;
+    throw std::runtime_error("no item " + text.toStdString());
+  };
+  connection->popup(QPoint(10, 10));
+  EXPECT_FALSE(item(connection, "&Connect").isEnabled());
+  EXPECT_TRUE(item(connection, "&Disconnect").isEnabled());
+  if (const char* dir = std::getenv("AE_SCREENSHOT_DIR")) connection->grab().save(QString(dir) + "/connection-menu.png");
+  connection->hide();
+
+  ASSERT_TRUE(Frame().ExecuteCommand(kTraceSubscription));
+  trace->popup(QPoint(10, 10));
+  EXPECT_TRUE(item(trace, "Subscription").isChecked());
+  EXPECT_FALSE(item(trace, "None").isChecked());
+  if (const char* dir = std::getenv("AE_SCREENSHOT_DIR")) trace->grab().save(QString(dir) + "/trace-menu.png");
+  trace->hide();
+
+  // Choosing an item runs its command.
+  item(trace, "None").trigger();
+  EXPECT_EQ(Frame().TraceLevel(), 0);
+}
+
 TEST_F(ProgramTest, AcknowledgementMenu) {
   ASSERT_TRUE(app_->InitInstance());
   // The viewer and the log configuration are not part of this window yet.
@@ -182,6 +248,83 @@ TEST_F(ProgramTest, EditConnectionRefusedWhileConnectingAndKeptOnNo) {
   ASSERT_EQ(Boxes().size(), 2u);
   EXPECT_EQ(Boxes()[1], "Cannot edit connection while connected.\nDisconnect?");
   EXPECT_EQ(State(), ConnectionManager::kConnected) << "No leaves the connection alone";
+}
+
+TEST_F(ProgramTest, EditConnectionDisconnectsStoresAndConnectsAgain) {
+  StartConnected();
+  AnswerBoxes({IDYES});
+  WhileModal([](QWidget& dialog) {
+    EXPECT_EQ(Child<QLineEdit>(dialog, "1000").text(), "Brixham.RaltoOPC");
+    Child<QLineEdit>(dialog, "1001").setText("250");
+    Child<QPushButton>(dialog, "1").click();
+  });
+  EXPECT_TRUE(Frame().ExecuteCommand(kEditConnection));
+  ASSERT_EQ(Boxes().size(), 1u);
+  std::string name;
+  DWORD rate = 0;
+  ConnectionManager::ReadSettings(name, rate);
+  EXPECT_EQ(name, "Brixham.RaltoOPC");
+  EXPECT_EQ(rate, 250u);
+  EXPECT_NE(State(), ConnectionManager::kNotConnected) << "connecting again";
+  EXPECT_TRUE(PumpUntil([this] { return State() == ConnectionManager::kConnected; }));
+
+  // Cancel stores nothing and does not reconnect.
+  g_pConnectionManager->Disconnect();
+  WhileModal([](QWidget& dialog) {
+    Child<QLineEdit>(dialog, "1001").setText("5000");
+    Child<QPushButton>(dialog, "2").click();
+  });
+  EXPECT_TRUE(Frame().ExecuteCommand(kEditConnection));
+  ConnectionManager::ReadSettings(name, rate);
+  EXPECT_EQ(rate, 250u);
+  EXPECT_EQ(State(), ConnectionManager::kNotConnected);
+}
+
+TEST_F(ProgramTest, SamplePeriodStartsFromTheToolkitsAndIsApplied) {
+  ASSERT_TRUE(app_->InitInstance());
+  g_ServerInterface.SetStatsSamplePeriod(4321);
+  WhileModal([](QWidget& dialog) {
+    EXPECT_EQ(Child<QLineEdit>(dialog, "1000").text(), "4321");
+    Child<QLineEdit>(dialog, "1000").setText("1500");
+    Child<QPushButton>(dialog, "1").click();
+  });
+  EXPECT_TRUE(Frame().ExecuteCommand(kSamplePeriod));
+  VARIANT period;
+  g_ServerInterface.GetStatistic(0, &period);
+  EXPECT_EQ(period.lVal, 1500);
+}
+
+TEST_F(ProgramTest, AboutShowsTheVersionAndTheNoticeInThreeParts) {
+  ASSERT_TRUE(app_->InitInstance());
+  WhileModal([](QWidget& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "About Corvane Plantwise OPC AE Server");
+    EXPECT_EQ(Child<QLabel>(dialog, "1017").text(), "Version " AE_VERSION_TEXT);
+    EXPECT_EQ(Child<QLabel>(dialog, "1018").text(), QString::fromUtf8("Copyright \u00A9 2026"));
+    EXPECT_EQ(Child<QLabel>(dialog, "1020").text(), "Veltrocorp");
+    EXPECT_EQ(Child<QLabel>(dialog, "1021").text(), "All rights reserved.");
+    EXPECT_FALSE(Child<QLabel>(dialog, "icon_1").pixmap().isNull());
+    if (const char* dir = std::getenv("AE_SCREENSHOT_DIR")) dialog.grab().save(QString(dir) + "/about.png");
+    Child<QPushButton>(dialog, "1").click();
+  });
+  EXPECT_TRUE(Frame().ExecuteCommand(kAbout));
+}
+
+// The import's message boxes come up on the main thread while the import
+// waits; closing the sink lets a waiting import go on without an answer.
+TEST_F(ProgramTest, ImportMessageBoxesAreShownOnTheMainThread) {
+  CMainThreadMessageBoxSink sink(nullptr);
+  sink.Install();
+  auto shown = std::async(std::launch::async, [] { ShowMessageBox("from the import", MessageBoxIcon::Exclamation); });
+  EXPECT_TRUE(PumpUntil([&] { return shown.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0], "from the import");
+
+  auto waiting = std::async(std::launch::async, [] { ShowMessageBox("never seen", MessageBoxIcon::NoIcon); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the box is queued, the main thread busy
+  sink.Close();
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Boxes().size(), 1u) << "a box released by Close is not shown afterwards";
 }
 
 // The close rules apply while a person sees the window: a frame on screen.
