@@ -254,24 +254,23 @@ void CRaltoPlant::Step(const FILETIME& now, uint64_t elapsedMs) {
   }
   pending_.clear();
 
-  if (randomRate_ > 0 && !controllers_.empty()) {
-    randomCarry_ += double(randomRate_) * double(elapsedMs) / 1000.0;
-    auto changes = static_cast<uint64_t>(randomCarry_);
-    randomCarry_ -= double(changes);
+  // Random process changes, then the operators at the panels, each at its
+  // rate with the fraction carried to the next step.
+  auto due = [elapsedMs](DWORD rate, double& carry) {
+    carry += double(rate) * double(elapsedMs) / 1000.0;
+    auto count = static_cast<uint64_t>(carry);
+    carry -= double(count);
+    return count;
+  };
+  if (!controllers_.empty()) {
     std::uniform_int_distribution<uint32_t> pick(0, static_cast<uint32_t>(controllers_.size() - 1));
-    for (uint64_t i = 0; i < changes; ++i) {
+    for (uint64_t i = due(randomRate_, randomCarry_); i > 0; --i) {
       uint32_t c = pick(random_);
       if (!controllers_[c].present()) continue;
       controllers_[c].RandomChange(random_);
       Queue(c);
     }
-  }
-  if (panelAckRate_ > 0 && !controllers_.empty()) {
-    panelAckCarry_ += double(panelAckRate_) * double(elapsedMs) / 1000.0;
-    auto acks = static_cast<uint64_t>(panelAckCarry_);
-    panelAckCarry_ -= double(acks);
-    std::uniform_int_distribution<uint32_t> pick(0, static_cast<uint32_t>(controllers_.size() - 1));
-    for (uint64_t i = 0; i < acks; ++i) {
+    for (uint64_t i = due(panelAckRate_, panelAckCarry_); i > 0; --i) {
       CRaltoController& controller = controllers_[pick(random_)];
       if (!controller.present()) continue;
       controller.Acknowledge(CRaltoController::kLevel, now, items_, incoherent_);

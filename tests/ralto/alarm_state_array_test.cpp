@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "opc_server_fixture.h"
+#include "platform/registry.h"
+#include "ralto/opc_server.h"
 
 namespace {
 
@@ -365,3 +367,30 @@ TEST_F(AlarmArrayTest, TheRandomPlantChangesValuesAndKeepsArraysCoherent) {
 }
 
 }  // namespace
+
+// Operators at the controllers' panels: every alarm that is up gets its
+// acknowledged bit, and nothing else about it changes.
+class PanelAcknowledgementTest : public AlarmArrayTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcRandomAckRateValue, 1000), ERROR_SUCCESS);
+    AlarmArrayTest::SetUp();
+  }
+};
+
+TEST_F(PanelAcknowledgementTest, OperatorsAtThePanelsAcknowledgeWhatIsUp) {
+  Advise();
+  ASSERT_EQ(control_->UseManualClock(TestTime(2024, 10, 1, 0, 0, 0)), S_OK);
+  RaltoAlarmSetting alarm;
+  alarm.state = 4;  // HiHi
+  alarm.acknowledged = false;
+  alarm.flags = 0x01;
+  ASSERT_EQ(control_->SetAlarm("NODE1.LIC1.AS", alarm), S_OK);
+  ASSERT_FALSE(ReadDecoded("NODE1.LIC1.AS", Kind::kLevel).acknowledged);
+  for (int step = 0; step < 20 && !ReadDecoded("NODE1.LIC1.AS", Kind::kLevel).acknowledged; ++step) {
+    ASSERT_EQ(control_->AdvanceClock(100), S_OK);
+  }
+  Decoded d = ReadDecoded("NODE1.LIC1.AS", Kind::kLevel);
+  EXPECT_TRUE(d.acknowledged);
+  EXPECT_EQ(d.state, 2) << "still HiHi";
+}
