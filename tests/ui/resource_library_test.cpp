@@ -38,15 +38,20 @@ class ResourceLibraryTest : public testing::Test {
 };
 
 TEST_F(ResourceLibraryTest, RefusesWhatIsNoWholeLibrary) {
-  QTemporaryDir empty, garbage;
-  ASSERT_TRUE(empty.isValid() && garbage.isValid());
+  QTemporaryDir empty, garbage, unreadable;
+  ASSERT_TRUE(empty.isValid() && garbage.isValid() && unreadable.isValid());
   QFile file(garbage.filePath(CResourceLibrary::kFileName));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("MZ this is not a resource library\n");
   file.close();
-  for (const QString& folder : {empty.path(), empty.path() + "/missing", garbage.path(),
-                                // a library whose string table gives an ID twice
-                                QStringLiteral(AE_BROKEN_LIBRARY_DIR)}) {
+  const QString closed = unreadable.filePath(CResourceLibrary::kFileName);
+  ASSERT_TRUE(QFile::copy(QStringLiteral(AE_RESOURCE_LIBRARY), closed));
+  ASSERT_TRUE(QFile::setPermissions(closed, QFileDevice::Permissions()));
+  QStringList folders = {empty.path(), empty.path() + "/missing", garbage.path(),
+                         // a library whose string table gives an ID twice
+                         QStringLiteral(AE_BROKEN_LIBRARY_DIR)};
+  if (!QFileInfo(closed).isReadable()) folders << unreadable.path();  // root reads anything
+  for (const QString& folder : folders) {
     SCOPED_TRACE(folder.toStdString());
     EXPECT_FALSE(CResourceLibrary::Load(folder));
     ExpectNothingRegistered();
