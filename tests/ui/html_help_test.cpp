@@ -36,7 +36,11 @@ struct Lookup {
 
 class HelpLookupTest : public testing::TestWithParam<Lookup> {
  protected:
-  void SetUp() override { EnsureApplication(); }
+  void SetUp() override {
+    EnsureApplication();
+    RegDeleteTree(HKEY_LOCAL_MACHINE, "Software\\Quillan\\Loomhall");
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kVendorKey);
+  }
 };
 
 TEST_P(HelpLookupTest, FindsTheBook) {
