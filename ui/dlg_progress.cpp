@@ -25,6 +25,7 @@ bool CDlgProgress::OnInitDialog() {
     work(parameter, handle);
     handle->SetDone();
   }).detach();
+  bar_ = Control<QProgressBar>(kProgressBar);
   timerId_ = startTimer(kTickMs);
   return true;
 }
@@ -34,17 +35,16 @@ void CDlgProgress::timerEvent(QTimerEvent* event) {
     CResourceDialog::timerEvent(event);
     return;
   }
-  auto* bar = Control<QProgressBar>(kProgressBar);
   const uint32_t range = handle_->Range();
   if (range != range_) {
     // 0..0 would be Qt's busy indicator; the framework's bar is then empty.
-    if (bar) bar->setRange(0, std::max(BarValue(range), 1));
+    if (bar_) bar_->setRange(0, std::max(BarValue(range), 1));
     range_ = range;
   }
   const uint32_t position = handle_->Position();
   if (position != position_) {
     // Clamped to the range, as the framework's bar does.
-    if (bar) bar->setValue(std::min(BarValue(position), bar->maximum()));
+    if (bar_) bar_->setValue(std::min(BarValue(position), bar_->maximum()));
     position_ = position;
   }
   if (handle_->Done()) {

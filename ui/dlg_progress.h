@@ -24,6 +24,7 @@
 #include "platform/com.h"
 #include "ui/resource_dialog.h"
 
+class QProgressBar;
 class QTimerEvent;
 
 class CDlgProgress : public CResourceDialog {
@@ -51,6 +52,7 @@ class CDlgProgress : public CResourceDialog {
   WorkFunction work_;
   void* parameter_;
   ComPtr<ProgressHandle> handle_;
+  QProgressBar* bar_ = nullptr;  // attached when the dialog opens
   uint32_t range_ = 0;     // last written to the bar
   uint32_t position_ = 0;  // last written to the bar
   int timerId_ = 0;

@@ -1,6 +1,7 @@
-// The help: where the book is found (the installed documentation folder,
-// moved only by "CorvaneHelpLocation"), which page each help command
-// opens, nothing for a page that is missing, and the built book itself.
+// The help: the book is in the installed documentation folder unless
+// "CorvaneHelpLocation" moves it (and the install-details key forbids
+// that); each command opens its page, a missing page nothing; the built
+// book has every page, its links hold and it runs no script.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,11 +10,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QUrl>
 
-#include <memory>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/registry.h"
 #include "ui/html_help.h"
@@ -21,132 +20,115 @@
 
 namespace {
 
-const char* const kInstallDetailsKey = "Software\\Quillan\\Loomhall\\InstallDetails\\System Server";
 const char* const kVendorKey = "SOFTWARE\\Veltrocorp";
 const char* const kHelpLocation = "CorvaneHelpLocation";
+const std::string kBook = "1033/Corvane Plantwise/Help/index.html";
 
-std::string InstalledDocumentation() {
-  return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/aeserver").toStdString() + "/";
+std::string Installed() {
+  return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/doc/aeserver").toStdString() + "/" + kBook;
 }
 
-class HtmlHelpTest : public testing::Test {
+struct Lookup {
+  const char* name;
+  std::function<void()> store;
+  std::string expected;  // "" for the installed book
+};
+
+class HelpLookupTest : public testing::TestWithParam<Lookup> {
  protected:
   void SetUp() override {
     EnsureApplication();
-    recorder_ = std::make_unique<CHelpPageRecorder>();
+    RegDeleteTree(HKEY_LOCAL_MACHINE, "Software\\Quillan\\Loomhall");
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kVendorKey);
   }
-  void TearDown() override { recorder_.reset(); }
-
-  std::unique_ptr<CHelpPageRecorder> recorder_;
 };
 
-TEST_F(HtmlHelpTest, WithoutKeysTheBookIsInTheInstalledDocumentation) {
-  EXPECT_EQ(HelpFolder(), InstalledDocumentation() + "1033/Corvane Plantwise/Help");
-  EXPECT_EQ(HelpFilePath(), InstalledDocumentation() + "1033/Corvane Plantwise/Help/index.html");
-  // The vendor key alone, without the value, changes nothing.
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kVendorKey, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(HelpFilePath(), InstalledDocumentation() + "1033/Corvane Plantwise/Help/index.html");
+TEST_P(HelpLookupTest, FindsTheBook) {
+  GetParam().store();
+  EXPECT_EQ(HelpFilePath(), GetParam().expected.empty() ? Installed() : GetParam().expected);
+  EXPECT_EQ(HelpFolder() + "/index.html", HelpFilePath());
 }
 
-TEST_F(HtmlHelpTest, InstallDetailsKeyEndsTheLookup) {
-  ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kVendorKey, kHelpLocation, "/opt/elsewhere"), ERROR_SUCCESS);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kInstallDetailsKey, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(HelpFilePath(), InstalledDocumentation() + "1033/Corvane Plantwise/Help/index.html");
-}
-
-struct Location {
-  const char* name;
-  std::string value;  // stored as REG_SZ
-  std::string expected;  // "" for the installed documentation
-};
-
-void PrintTo(const Location& l, std::ostream* out) { *out << l.name; }
-
-class HelpLocationTest : public HtmlHelpTest, public testing::WithParamInterface<Location> {};
-
-TEST_P(HelpLocationTest, MovesTheBook) {
-  const Location& l = GetParam();
-  ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kVendorKey, kHelpLocation, l.value), ERROR_SUCCESS);
-  const std::string expected = l.expected.empty() ? InstalledDocumentation() + "1033/Corvane Plantwise/Help/index.html"
-                                                  : l.expected;
-  EXPECT_EQ(HelpFilePath(), expected);
-}
+void Location(const std::string& value) { ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kVendorKey, kHelpLocation, value), ERROR_SUCCESS); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Registry, HelpLocationTest,
+    Registry, HelpLookupTest,
     testing::Values(
-        Location{"Plain", "/opt/help", "/opt/help/1033/Corvane Plantwise/Help/index.html"},
-        Location{"WithSlash", "/opt/help/", "/opt/help/1033/Corvane Plantwise/Help/index.html"},
-        Location{"WithBackslash", "D:\\Doc\\", "D:\\Doc\\1033/Corvane Plantwise/Help/index.html"},
-        Location{"Empty", "", ""},
-        // 259 characters and the terminator fill the 260-byte buffer; one
-        // more does not fit and the read fails.
-        Location{"FillsTheBuffer", "/" + std::string(258, 'h'), "/" + std::string(258, 'h') + "/1033/Corvane Plantwise/Help/index.html"},
-        Location{"TooLong", "/" + std::string(259, 'h'), ""}),
-    [](const testing::TestParamInfo<Location>& info) { return std::string(info.param.name); });
+        Lookup{"NoKeys", [] {}, ""},
+        Lookup{"VendorKeyWithoutValue",
+               [] { ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, kVendorKey, "Other", 1), ERROR_SUCCESS); }, ""},
+        Lookup{"InstallDetailsEndTheLookup",
+               [] {
+                 Location("/opt/elsewhere");
+                 HKEY key = nullptr;
+                 ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\Quillan\\Loomhall\\InstallDetails\\System Server",
+                                          KEY_ALL_ACCESS, &key, nullptr),
+                           ERROR_SUCCESS);
+                 RegCloseKey(key);
+               },
+               ""},
+        Lookup{"Location", [] { Location("/opt/help"); }, "/opt/help/" + kBook},
+        Lookup{"LocationWithSlash", [] { Location("/opt/help/"); }, "/opt/help/" + kBook},
+        Lookup{"LocationWithBackslash", [] { Location("D:\\Doc\\"); }, "D:\\Doc\\" + kBook},
+        Lookup{"EmptyLocation", [] { Location(""); }, ""},
+        // 259 characters and the terminator fill the 260-byte buffer; one more fails the read.
+        Lookup{"LocationFillsTheBuffer", [] { Location("/" + std::string(258, 'h')); },
+               "/" + std::string(258, 'h') + "/" + kBook},
+        Lookup{"LocationTooLong", [] { Location("/" + std::string(259, 'h')); }, ""},
+        Lookup{"LocationNoText",
+               [] { ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, kVendorKey, kHelpLocation, 7), ERROR_SUCCESS); }, ""}),
+    [](const testing::TestParamInfo<Lookup>& info) { return std::string(info.param.name); });
 
-TEST_F(HtmlHelpTest, AValueThatIsNoTextIsNoLocation) {
-  ASSERT_EQ(RegSetDword(HKEY_LOCAL_MACHINE, kVendorKey, kHelpLocation, 7), ERROR_SUCCESS);
-  EXPECT_EQ(HelpFilePath(), InstalledDocumentation() + "1033/Corvane Plantwise/Help/index.html");
-}
+class HtmlHelpTest : public testing::Test {
+ protected:
+  void SetUp() override { EnsureApplication(); }
+};
 
-TEST_F(HtmlHelpTest, OpensTheTopicOrTheContextPageBesideIt) {
+TEST_F(HtmlHelpTest, OpensTheTopicOrTheContextPageBesideItAndNothingMissing) {
   QTemporaryDir book;
   ASSERT_TRUE(book.isValid());
   for (const char* page : {"index.html", "context-2000.html"}) {
     QFile file(book.filePath(page));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<html></html>\n");
   }
   const std::string index = book.filePath("index.html").toStdString();
-
+  CHelpPageRecorder recorder;
   EXPECT_TRUE(HtmlHelpW(index, HH_DISPLAY_TOPIC, 0));
   EXPECT_TRUE(HtmlHelpW(index, HH_HELP_CONTEXT, 2000));
-  ASSERT_EQ(recorder_->opened.size(), 2u);
-  EXPECT_EQ(recorder_->opened[0], QUrl::fromLocalFile(book.filePath("index.html")));
-  EXPECT_EQ(recorder_->opened[1], QUrl::fromLocalFile(book.filePath("context-2000.html")));
-
-  // Missing pages and other commands show nothing.
   EXPECT_FALSE(HtmlHelpW(index, HH_HELP_CONTEXT, 3000));
   EXPECT_FALSE(HtmlHelpW(book.filePath("missing.html").toStdString(), HH_DISPLAY_TOPIC, 0));
   EXPECT_FALSE(HtmlHelpW(book.path().toStdString(), HH_DISPLAY_TOPIC, 0)) << "a folder is no page";
-  EXPECT_FALSE(HtmlHelpW(index, 1, 2000));
-  EXPECT_FALSE(HtmlHelpW("", HH_HELP_CONTEXT, 2000));
-  EXPECT_EQ(recorder_->opened.size(), 2u);
+  EXPECT_FALSE(HtmlHelpW(index, 1, 2000)) << "another command";
+  EXPECT_EQ(recorder.opened,
+            (std::vector{QUrl::fromLocalFile(book.filePath("index.html")),
+                         QUrl::fromLocalFile(book.filePath("context-2000.html"))}));
 }
 
 TEST_F(HtmlHelpTest, TheBuiltBookHasEveryPageAndItsLinksHold) {
-  const std::string index = HelpFilePath();
-  EXPECT_TRUE(HtmlHelpW(index, HH_DISPLAY_TOPIC, 0)) << index;
-  for (uint32_t context : {2000u, 3000u, 3100u}) EXPECT_TRUE(HtmlHelpW(index, HH_HELP_CONTEXT, context)) << context;
+  CHelpPageRecorder recorder;
+  EXPECT_TRUE(HtmlHelpW(HelpFilePath(), HH_DISPLAY_TOPIC, 0)) << HelpFilePath();
+  for (uint32_t context : {2000u, 3000u, 3100u}) EXPECT_TRUE(HtmlHelpW(HelpFilePath(), HH_HELP_CONTEXT, context)) << context;
 
-  // Every page's local links and its style sheet lead to a file of the book;
-  // the book holds no scripts.
   const QDir folder(QString::fromStdString(HelpFolder()));
-  const QRegularExpression link(R"re((?:href|src)="([^"#:]+)(?:#[^"]*)?")re");
-  int pages = 0;
-  for (const QFileInfo& page : folder.entryInfoList({"*.html"}, QDir::Files)) {
-    ++pages;
-    QFile file(page.filePath());
+  const QRegularExpression link(R"re((?:href|src)="([^"#:]*)(?:#[^"]*)?")re");
+  const QStringList pages = folder.entryList({"*.html"}, QDir::Files);
+  EXPECT_EQ(pages.size(), 4);
+  for (const QString& page : pages) {
+    SCOPED_TRACE(page.toStdString());
+    QFile file(folder.filePath(page));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QString html = QString::fromUtf8(file.readAll());
-    EXPECT_FALSE(html.contains("<script", Qt::CaseInsensitive)) << page.fileName().toStdString();
-    EXPECT_TRUE(html.contains("help.css")) << page.fileName().toStdString();
+    EXPECT_FALSE(html.contains("<script", Qt::CaseInsensitive));
+    EXPECT_TRUE(html.contains(R"(href="help.css")"));
+    for (const QString other : {"index.html", "context-2000.html", "context-3000.html", "context-3100.html"})
+      EXPECT_TRUE(html.contains("href=\"" + other + "\"")) << "no link to " << other.toStdString();
     for (auto it = link.globalMatch(html); it.hasNext();) {
       const QString target = it.next().captured(1);
-      EXPECT_TRUE(QFileInfo::exists(folder.filePath(target)))
-          << page.fileName().toStdString() << " links to missing " << target.toStdString();
-    }
-    if (page.fileName() == "index.html") {
-      for (const char* other : {"context-2000.html", "context-3000.html", "context-3100.html"})
-        EXPECT_TRUE(html.contains(QString("href=\"%1\"").arg(other))) << "index.html does not link " << other;
+      if (!target.isEmpty()) {
+        EXPECT_TRUE(QFileInfo::exists(folder.filePath(target))) << "broken link " << target.toStdString();
+      }
     }
   }
-  EXPECT_EQ(pages, 4);
 }
 
 }  // namespace

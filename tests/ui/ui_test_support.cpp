@@ -32,7 +32,7 @@ void UiTest::SetUp() {
   CMessageBox::TEST_SetAnswerer([this](const CMessageBox::Request& request) {
     boxes_.push_back(request);
     if (answers_.empty()) return int{IDOK};
-    int answer = answers_.front();
+    const int answer = answers_.front();
     answers_.pop_front();
     return answer;
   });
@@ -74,32 +74,31 @@ bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void ExpectLaidOutAsTemplate(const QDialog& dialog, int dialogId) {
+  SCOPED_TRACE("dialog " + std::to_string(dialogId));
   const Form& form = FormOf(dialogId);
-  EXPECT_EQ(dialog.size(), Size(form)) << "dialog " << dialogId;
+  EXPECT_EQ(dialog.size(), Size(form));
   if (form.frame != Frame::kResizableWithMinMax) {
-    EXPECT_EQ(dialog.minimumSize(), Size(form)) << "dialog " << dialogId;
-    EXPECT_EQ(dialog.maximumSize(), Size(form)) << "dialog " << dialogId;
+    EXPECT_EQ(dialog.minimumSize(), Size(form));
+    EXPECT_EQ(dialog.maximumSize(), Size(form));
   }
   for (const Control& c : form.controls) {
     auto* control = dialog.findChild<QWidget*>(QString::fromStdString(c.name), Qt::FindDirectChildrenOnly);
     if (!control) {
-      ADD_FAILURE() << "dialog " << dialogId << " has no control " << c.name;
+      ADD_FAILURE() << "no control " << c.name;
       continue;
     }
-    EXPECT_EQ(control->geometry(), Place(c)) << "dialog " << dialogId << ", control " << c.name;
+    EXPECT_EQ(control->geometry(), Place(c)) << "control " << c.name;
   }
 }
 
 void SaveScreenshot(QWidget& widget, const std::string& name) {
   const char* folder = std::getenv("AE_SCREENSHOT_DIR");
   if (!folder || !*folder) return;
-  QDir().mkpath(QString::fromLocal8Bit(folder));
-  const QString path = QDir(QString::fromLocal8Bit(folder)).filePath(QString::fromStdString(name) + ".png");
-  EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+  const QDir dir(QString::fromLocal8Bit(folder));
+  dir.mkpath(".");
+  EXPECT_TRUE(widget.grab().save(dir.filePath(QString::fromStdString(name) + ".png"))) << name;
 }
 
 CHelpPageRecorder::CHelpPageRecorder() { QDesktopServices::setUrlHandler("file", this, "Open"); }
 
 CHelpPageRecorder::~CHelpPageRecorder() { QDesktopServices::unsetUrlHandler("file"); }
-
-void CHelpPageRecorder::Open(const QUrl& url) { opened.push_back(url); }

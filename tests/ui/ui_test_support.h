@@ -1,15 +1,13 @@
-// What the tests of the dialog layer share: the Qt application of the test
-// process (offscreen), the built resource library loaded from the program
-// folder, message boxes answered without a person, dialogs driven while
-// they run modally, the check of a dialog against its template, and the
-// screenshots (saved to $AE_SCREENSHOT_DIR when that is set, for a person
-// to look at).
+// What the dialog layer's tests share: the process's Qt application
+// (offscreen), the built resource library loaded as the program loads it,
+// message boxes answered without a person, dialogs driven while modal, the
+// check of a dialog against its template, help pages caught before they
+// reach a browser, and screenshots (to $AE_SCREENSHOT_DIR when set).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QObject>
-#include <QString>
 #include <QUrl>
 
 #include <deque>
@@ -20,53 +18,43 @@
 #include "ui/message_box.h"
 
 class QDialog;
-class QWidget;
 class CResourceDialog;
 
-// The process's QApplication, made on first use and kept to the end, so
-// that a worker thread still running at exit finds Qt as it left it.
+// Made on first use and kept to the end, so that a worker still running at
+// exit finds Qt as it left it.
 void EnsureApplication();
 
+// The library loaded; message boxes recorded in boxes_ and answered from
+// answers_ (IDOK once it is empty).
 class UiTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Message boxes asked for since SetUp, answered in turn from `answers_`
-  // (IDOK once it is empty).
   std::vector<CMessageBox::Request> boxes_;
   std::deque<int> answers_;
 };
 
-// Runs the dialog modally; `whileOpen` runs once it shows. A dialog still
-// open 10 s later is ended with kStuck and the test fails.
+// Runs the dialog modally with `whileOpen` once it shows; a dialog still
+// open after 10 s ends with kStuck and fails the test.
 constexpr int kStuck = -99;
 int RunModal(CResourceDialog& dialog, const std::function<void()>& whileOpen);
-
-// Sends a key press (and release) to the widget that has the focus in the
-// dialog, or to the dialog.
+// A key press and release at the dialog's focus widget (or the dialog).
 void PressKey(QDialog& dialog, int key);
-
-// Processes events until `done` holds or `timeoutMs` passes; whether it held.
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-
-// The dialog as shown matches its template: size, fixed frame, and every
-// control at its place.
+// Size, fixed frame and every control of the template at its place.
 void ExpectLaidOutAsTemplate(const QDialog& dialog, int dialogId);
-
 void SaveScreenshot(QWidget& widget, const std::string& name);
 
-// While it lives, takes the pages that the help would open in the
-// desktop's browser.
+// While it lives, takes the pages the help would open in a browser.
 class CHelpPageRecorder : public QObject {
   Q_OBJECT
 
  public:
   CHelpPageRecorder();
   ~CHelpPageRecorder() override;
-
   std::vector<QUrl> opened;
 
  public slots:
-  void Open(const QUrl& url);
+  void Open(const QUrl& url) { opened.push_back(url); }
 };
