@@ -394,8 +394,8 @@ BOOL DeleteService(SC_HANDLE service) {
   return err == ERROR_SUCCESS ? true : Fail(err);
 }
 
-BOOL EnumServicesStatus(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
-                        std::vector<ENUM_SERVICE_STATUS>& services) {
+BOOL EnumServicesStatusEx(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
+                          std::vector<ENUM_SERVICE_STATUS_PROCESS>& services) {
   if (!Is(manager, ServiceHandleObject::kManager)) return Fail(ERROR_INVALID_HANDLE);
   if (!(manager->access & SC_MANAGER_ENUMERATE_SERVICE)) return Fail(ERROR_ACCESS_DENIED);
   if (!(serviceType & SERVICE_WIN32) || (serviceType & ~(SERVICE_WIN32 | SERVICE_INTERACTIVE_PROCESS)) ||
@@ -417,7 +417,7 @@ BOOL EnumServicesStatus(SC_HANDLE manager, DWORD serviceType, DWORD serviceState
     if (ServiceRecord::Open(n, record) != ERROR_SUCCESS || !(record->Type() & serviceType) ||
         record->ReapIfDone())
       continue;
-    ENUM_SERVICE_STATUS entry{n, n, record->ReadStatus()};
+    ENUM_SERVICE_STATUS_PROCESS entry{n, n, record->ReadStatus()};
     bool active = entry.status.dwCurrentState != SERVICE_STOPPED;
     if (!(serviceState & (active ? SERVICE_ACTIVE : SERVICE_INACTIVE))) continue;
     RegGetString(record->Key(), "", value::kDisplayName, entry.displayName);

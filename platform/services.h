@@ -102,7 +102,7 @@ constexpr DWORD SERVICE_CONTROL_CONTINUE = 3;
 constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
 constexpr DWORD SERVICE_ACCEPT_STOP = 0x0001;
 
-// States asked of EnumServicesStatus.
+// States asked of EnumServicesStatusEx.
 constexpr DWORD SERVICE_ACTIVE = 1;
 constexpr DWORD SERVICE_INACTIVE = 2;
 constexpr DWORD SERVICE_STATE_ALL = 3;
@@ -122,10 +122,10 @@ struct SERVICE_STATUS_PROCESS : SERVICE_STATUS {
   DWORD dwServiceFlags = 0;
 };
 
-struct ENUM_SERVICE_STATUS {
+struct ENUM_SERVICE_STATUS_PROCESS {
   std::string serviceName;
   std::string displayName;
-  SERVICE_STATUS status;
+  SERVICE_STATUS_PROCESS status;
 };
 
 // machineName: nullptr, "" or this computer's name (else
@@ -163,8 +163,8 @@ BOOL ChangeServiceConfig(SC_HANDLE service, DWORD serviceType, DWORD startType, 
 BOOL DeleteService(SC_HANDLE service);
 // Needs SC_MANAGER_ENUMERATE_SERVICE. The services of `serviceType`
 // (SERVICE_WIN32 or one of its kinds) in `serviceState`, by name.
-BOOL EnumServicesStatus(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
-                        std::vector<ENUM_SERVICE_STATUS>& services);
+BOOL EnumServicesStatusEx(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
+                          std::vector<ENUM_SERVICE_STATUS_PROCESS>& services);
 
 // For a service's own program, as SetServiceStatus: reports
 // SERVICE_START_PENDING (with the time it expects to need) or
