@@ -11,8 +11,9 @@
 #include "platform/registry_hive.h"
 
 // Values are stored in a normal form: REG_SZ and REG_EXPAND_SZ as their text
-// without terminator, REG_MULTI_SZ as its strings each followed by one NUL,
-// anything else as the bytes given. Callers see the Windows form.
+// without terminator, REG_MULTI_SZ as its strings each followed by one NUL
+// (empty strings inside the list included), anything else as the bytes
+// given. Callers see the Windows form.
 
 struct RegKey {
   RegistryHive* hive;
@@ -124,14 +125,15 @@ LONG ToStoredForm(DWORD type, const BYTE* data, DWORD size, std::string& stored)
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
     stored.assign(text ? text : "", text ? strnlen(text, size) : 0);
   } else if (type == REG_MULTI_SZ) {
-    stored.clear();
-    for (size_t pos = 0; pos < size;) {
-      size_t len = strnlen(text + pos, size - pos);
-      if (len == 0) break;  // the closing double NUL
-      stored.append(text + pos, len);
+    // Kept as given, as Windows keeps it: a list may hold empty strings
+    // (the Session Manager's pending renames do). Only the list's closing
+    // NUL goes, and a last string without its NUL gets one.
+    stored.assign(text ? text : "", size);
+    if (stored.size() >= 2 && stored.ends_with(std::string_view("\0\0", 2)))
+      stored.pop_back();
+    else if (!stored.empty() && stored.back() != '\0')
       stored += '\0';
-      pos += len + 1;
-    }
+    if (stored == std::string_view("\0", 1)) stored.clear();
   } else if (type == REG_DWORD && size != sizeof(DWORD)) {
     return ERROR_INVALID_PARAMETER;
   } else {
@@ -365,6 +367,7 @@ LONG RegGetMultiString(HKEY root, const std::string& subKey, const std::string& 
   out.clear();
   for (size_t pos = 0; pos < stored.size();) {
     size_t end = stored.find('\0', pos);
+    if (end == pos) break;  // an empty string ends the list for a list reader
     out.push_back(stored.substr(pos, end - pos));
     pos = end + 1;
   }

@@ -86,8 +86,9 @@ LONG RegCloseKey(HKEY key);
 // (size only when data is null too).
 LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, BYTE* data, DWORD* size);
 // Writes a value (replacing any of that name). A REG_DWORD needs 4 bytes;
-// string data is stored up to its first NUL (REG_MULTI_SZ up to its double
-// NUL), so sizes with or without the terminator both work.
+// string data is stored up to its first NUL, so sizes with or without the
+// terminator both work. A REG_MULTI_SZ is kept whole, empty strings inside
+// it included, as Windows keeps it; with or without its closing NUL.
 LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const BYTE* data, DWORD size);
 LONG RegDeleteValue(HKEY key, const std::string& name);
 // Deletes root\subKey, which must have no subkeys (else ERROR_ACCESS_DENIED).
@@ -104,8 +105,9 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string& name, DWORD* type);
 // A value of another type than asked gives ERROR_UNSUPPORTED_TYPE (out
 // untouched); RegGetString accepts REG_SZ and REG_EXPAND_SZ (not expanded).
 // The setters create the key when it is missing. RegSetMultiString refuses
-// an empty string in the list (ERROR_INVALID_PARAMETER): the format ends
-// the list at the first one.
+// an empty string in the list (ERROR_INVALID_PARAMETER), and
+// RegGetMultiString ends the list at the first one, as list readers do
+// (read a list with empty strings through RegQueryValueEx).
 LONG RegGetDword(HKEY root, const std::string& subKey, const std::string& value, DWORD& out);
 LONG RegGetString(HKEY root, const std::string& subKey, const std::string& value, std::string& out);
 LONG RegGetMultiString(HKEY root, const std::string& subKey, const std::string& value,

@@ -1,8 +1,6 @@
 #include "platform/registry_hive.h"
 
-#include <locale.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <filesystem>
 
@@ -69,11 +67,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return names;
 }
 
-locale_t Utf8Locale() {
-  static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
-  return locale;
-}
-
 }  // namespace
 
 // A prepared statement in use: reset when the scope ends, so it is ready
@@ -129,28 +122,7 @@ RegistryHive::~RegistryHive() {
   Close();
 }
 
-std::string RegistryHive::Fold(const std::string& name) {
-  std::string out;
-  out.reserve(name.size());
-  locale_t locale = Utf8Locale();
-  for (size_t i = 0; i < name.size();) {
-    unsigned char b = name[i];
-    if (b < 0x80) {
-      out += (b >= 'a' && b <= 'z') ? char(b - 'a' + 'A') : char(b);
-      ++i;
-      continue;
-    }
-    char32_t c;
-    size_t start = i;
-    if (!locale || !DecodeUtf8(name, i, c)) {
-      out += name[start];  // not UTF-8: compared byte for byte
-      i = start + 1;
-      continue;
-    }
-    AppendUtf8(out, char32_t(towupper_l(wint_t(c), locale)));
-  }
-  return out;
-}
+std::string RegistryHive::Fold(const std::string& name) { return FoldCase(name); }
 
 LONG RegistryHive::Ready() {
   if (broken_) {

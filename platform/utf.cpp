@@ -1,5 +1,8 @@
 #include "platform/utf.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <cstdint>
 
 namespace {
@@ -9,6 +12,11 @@ constexpr char32_t kReplacement = 0xFFFD;
 void AppendUtf16Le(std::string& out, char16_t unit) {
   out += char(unit & 0xFF);
   out += char(unit >> 8);
+}
+
+locale_t Utf8Locale() {
+  static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+  return locale;
 }
 
 }  // namespace
@@ -89,6 +97,29 @@ std::string Utf8ToUtf16Le(std::string_view text) {
     } else {
       AppendUtf16Le(out, char16_t(c));
     }
+  }
+  return out;
+}
+
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  locale_t locale = Utf8Locale();
+  for (size_t i = 0; i < text.size();) {
+    unsigned char b = text[i];
+    if (b < 0x80) {
+      out += (b >= 'a' && b <= 'z') ? char(b - 'a' + 'A') : char(b);
+      ++i;
+      continue;
+    }
+    char32_t c;
+    size_t start = i;
+    if (!locale || !DecodeUtf8(text, i, c)) {
+      out += text[start];  // not UTF-8: compared byte for byte
+      i = start + 1;
+      continue;
+    }
+    AppendUtf8(out, char32_t(towupper_l(wint_t(c), locale)));
   }
   return out;
 }

@@ -12,6 +12,10 @@
 bool DecodeUtf8(std::string_view text, size_t& i, char32_t& c);
 void AppendUtf8(std::string& out, char32_t c);
 
+// The text in Unicode simple upper case, for comparisons that ignore case
+// (registry names, program names). Bytes that are not UTF-8 stay as they are.
+std::string FoldCase(std::string_view text);
+
 // UTF-16LE bytes (no byte-order mark expected; an odd last byte is dropped)
 // as UTF-8.
 std::string Utf16LeToUtf8(std::string_view bytes);

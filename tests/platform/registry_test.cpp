@@ -136,6 +136,36 @@ TEST(Registry, MultiStringsRoundTrip) {
   RegCloseKey(key);
 }
 
+// The Session Manager's pending renames are pairs with an empty second
+// string for a deletion: a multi-string keeps every empty string inside
+// it, while list readers still stop at the first.
+TEST(Registry, MultiStringsKeepEmptyStringsInside) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kApp, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+  auto roundTrip = [&](const std::string& written) {
+    EXPECT_EQ(RegSetValueEx(key, "Pairs", REG_MULTI_SZ, reinterpret_cast<const BYTE*>(written.data()),
+                            DWORD(written.size())),
+              ERROR_SUCCESS);
+    std::string buffer(64, 'x');
+    DWORD size = DWORD(buffer.size());
+    EXPECT_EQ(RegQueryValueEx(key, "Pairs", nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size),
+              ERROR_SUCCESS);
+    return buffer.substr(0, size);
+  };
+  const std::string pairs("a\0\0b\0c\0d\0\0\0", 11);  // (a, ""), (b, c), (d, "")
+  EXPECT_EQ(roundTrip(pairs), pairs);
+  // Without the closing NUL, or without any terminator at all.
+  EXPECT_EQ(roundTrip(std::string("a\0\0b\0", 5)), std::string("a\0\0b\0\0", 6));
+  EXPECT_EQ(roundTrip(std::string("a\0\0b", 4)), std::string("a\0\0b\0\0", 6));
+  EXPECT_EQ(roundTrip(std::string(1, '\0')), std::string(2, '\0'));
+
+  roundTrip(pairs);
+  std::vector<std::string> list;
+  ASSERT_EQ(RegGetMultiString(key, "", "Pairs", list), ERROR_SUCCESS);
+  EXPECT_EQ(list, std::vector<std::string>{"a"});
+  RegCloseKey(key);
+}
+
 TEST(Registry, ValuesKeepTheirTypes) {
   ASSERT_EQ(RegSetBinary(HKEY_LOCAL_MACHINE, kApp, "Blob", {0, 1, 0xFF}), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kApp, "Path", "%HOME%/x", REG_EXPAND_SZ), ERROR_SUCCESS);

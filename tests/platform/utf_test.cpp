@@ -36,4 +36,12 @@ TEST(Utf, DecodeLeavesThePositionAloneOnFailure) {
   EXPECT_FALSE(DecodeUtf8("a", i, c));  // past the end
 }
 
+TEST(Utf, FoldCaseIgnoresCaseBeyondAscii) {
+  EXPECT_EQ(FoldCase("Größe.exe"), FoldCase("GRÖßE.EXE"));
+  EXPECT_EQ(FoldCase("déjà-vu"), "DÉJÀ-VU");
+  EXPECT_NE(FoldCase("a.exe"), FoldCase("b.exe"));
+  // Bytes that are not UTF-8 are compared as they are.
+  EXPECT_EQ(FoldCase("x\xE9y"), "X\xE9Y");
+}
+
 }  // namespace
