@@ -193,14 +193,21 @@ TEST_F(SubscriptionTest, RefreshIsBusyUntilDeliveredAndCanBeCancelled) {
   EXPECT_EQ(subscription->CancelRefresh(cookie), S_OK);
   sink->SetHook(nullptr);
   release = true;
-  // The cancelled refresh sends nothing more; a new one runs to its end.
+  // The cancelled refresh ends with one empty last callback; a new one runs
+  // to its end.
   ASSERT_TRUE(Eventually([&] { return subscription->Refresh(cookie) == S_OK; }));
   ASSERT_TRUE(Eventually([&] {
     auto calls = sink->Calls();
-    return !calls.empty() && calls.back().lastRefresh;
+    return calls.size() >= 4 && calls.back().lastRefresh;
   }));
   auto calls = sink->Calls();
-  EXPECT_EQ(calls.size(), 3u) << "one held call, then the new refresh's two";
+  ASSERT_EQ(calls.size(), 4u) << "one held call, the cancelled refresh's end, then the new refresh's two";
+  EXPECT_FALSE(calls[0].lastRefresh);
+  EXPECT_TRUE(calls[1].refresh);
+  EXPECT_TRUE(calls[1].lastRefresh);
+  EXPECT_EQ(calls[1].count, 0u);
+  EXPECT_EQ(calls[2].count, 1u);
+  EXPECT_FALSE(calls[2].lastRefresh);
 }
 
 TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {
