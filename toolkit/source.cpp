@@ -46,11 +46,6 @@ CAECondition* CAESource::GetCondition(const std::string& name) {
   return nullptr;
 }
 
-bool CAESource::EnabledInHierarchy() {
-  std::lock_guard lock(mutex_);
-  return enabledInHierarchy_;
-}
-
 void CAESource::SetEnabledInHierarchy(bool enabled) {
   std::lock_guard lock(mutex_);
   if (enabled == enabledInHierarchy_) return;

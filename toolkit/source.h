@@ -10,7 +10,7 @@
 // pointers stay valid while the caller holds a reference to the source.
 // Whether the source and every area above it are enabled is the source
 // cache's to say (from its lasting settings, when the source is added and
-// whenever they change); a source outside the cache counts as enabled.
+// whenever they change); a source never added counts as enabled.
 // Lock order: the source cache's lock before a source lock, never after.
 #pragma once
 
@@ -53,9 +53,6 @@ class CAESource {
   void lock() { mutex_.lock(); }
   void unlock() { mutex_.unlock(); }
 
-  // The source's own setting and its areas' (not its conditions' own).
-  bool EnabledInHierarchy();
-
   ULONG AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
   ULONG Release();
 
@@ -78,6 +75,7 @@ class CAESource {
   std::recursive_mutex mutex_;
   std::atomic<ULONG> refs_{1};
   std::vector<std::unique_ptr<CAECondition>> conditions_;
+  // The source's own enable setting and its areas' (not its conditions').
   bool enabledInHierarchy_ = true;  // guarded by mutex_
 };
 

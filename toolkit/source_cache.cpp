@@ -117,11 +117,14 @@ bool CAESourceCache::SetEnabled(const std::string& name, bool isArea, bool enabl
     std::lock_guard lock(mutex_);
     if (isArea ? !areas_.HasArea(name) : index_.count(name) == 0) return false;
     enableSettings_.Set(name, isArea, enabled);
-    std::string below = name + CAESource::AreaDelimiter();
-    for (CAESource* s : sources_) {
-      const std::string& area = s->Area();
-      bool inArea = name.empty() || area == name || area.compare(0, below.size(), below) == 0;
-      if (isArea ? inArea : s->Name() == name) covered.emplace_back(s);
+    if (!isArea) {
+      covered.emplace_back(sources_[index_[name]]);
+    } else {
+      std::string below = name + CAESource::AreaDelimiter();
+      for (CAESource* s : sources_) {
+        const std::string& area = s->Area();
+        if (name.empty() || area == name || area.compare(0, below.size(), below) == 0) covered.emplace_back(s);
+      }
     }
   }
   // One source at a time, so that the alarm road waits for one at most.

@@ -386,7 +386,6 @@ void CAESubscription::SendLive(uint64_t now, uint64_t& next) {
         next = std::min(next, keepAliveDue);
         return;
       }
-      if (keepAliveDue == CAEEventDispatcher::kNever) return;
     } else {
       uint64_t due = sentEvents_ ? lastEvents_ + bufferTime_ : 0;
       if (now < due && now < keepAliveDue && !(maxSize_ && pendingCount_ >= maxSize_)) {
@@ -399,7 +398,7 @@ void CAESubscription::SendLive(uint64_t now, uint64_t& next) {
     dropped = std::exchange(dropped_, 0);
     maxSize = maxSize_;
     handle = clientHandle_;
-    if (sink && (count || !dropped)) lastCallback_ = now;
+    if (sink && (count || !dropped)) lastCallback_ = std::max(lastCallback_, now);
     if (sink && count) {
       lastEvents_ = now;
       sentEvents_ = true;
