@@ -89,6 +89,22 @@ TEST_F(AckRoadTest, WhileTheServerItselfAcknowledgesNothingIsWrittenOrRecorded) 
   EXPECT_TRUE(LogRecords(logFolder_).empty());
 }
 
+TEST_F(AckRoadTest, ADisabledConditionIsNeitherWrittenBackNorRecorded) {
+  ONEVENTSTRUCT alarm = RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
+  std::string area = "Plant/Tanks";
+  ASSERT_EQ(server_->DisableConditionByArea(1, &area), S_OK);
+  EXPECT_EQ(Acknowledge(alarm, "operator1", "while disabled"), E_INVALIDARG);
+  EXPECT_TRUE(FcWrites().empty());
+  EXPECT_TRUE(LogRecords(logFolder_).empty());
+
+  ASSERT_EQ(server_->EnableConditionByArea(1, &area), S_OK);
+  EXPECT_EQ(Acknowledge(alarm, "operator1", "enabled again"), S_OK);
+  EXPECT_EQ(FcWrites().size(), 1u);
+  std::vector<AckRecord> records = LogRecords(logFolder_);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].comment, "enabled again");
+}
+
 TEST_F(AckRoadTest, AStaleActivationTimeIsRecordedAndNotWritten) {
   ONEVENTSTRUCT alarm = RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
   CDerivedSource* source = Source(kLevelSource);
