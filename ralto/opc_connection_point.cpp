@@ -48,7 +48,7 @@ HRESULT CRaltoDataConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 
 HRESULT CRaltoDataConnectionPoint::Unadvise(DWORD cookie) { return group_->Unadvise(cookie); }
 
-HRESULT CRaltoDataConnectionPoint::EnumConnections(void** enumerator) {
+HRESULT CRaltoDataConnectionPoint::EnumConnections(IEnumConnections** enumerator) {
   if (enumerator) *enumerator = nullptr;
   return E_NOTIMPL;
 }

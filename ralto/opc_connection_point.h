@@ -24,7 +24,7 @@ class CRaltoDataConnectionPoint final : public IConnectionPoint {
   HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override;
   HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
   HRESULT Unadvise(DWORD cookie) override;
-  HRESULT EnumConnections(void** enumerator) override;
+  HRESULT EnumConnections(IEnumConnections** enumerator) override;
 
  private:
   ~CRaltoDataConnectionPoint();

@@ -379,7 +379,7 @@ HRESULT CRaltoOpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItem
 
 // ---- Connection point -------------------------------------------------------
 
-HRESULT CRaltoOpcGroup::EnumConnectionPoints(void** enumerator) {
+HRESULT CRaltoOpcGroup::EnumConnectionPoints(IEnumConnectionPoints** enumerator) {
   if (enumerator) *enumerator = nullptr;
   return E_NOTIMPL;
 }

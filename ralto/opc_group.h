@@ -6,12 +6,13 @@
 // IOPCSyncIO and IConnectionPointContainer (platform/opcda.h), with these
 // choices: null out pointers and empty lists are E_INVALIDARG; a method
 // made to fail by IRaltoOpcControl::FailCall answers that code with null out
-// pointers and no effect; CreateEnumerator and CloneGroup answer E_NOTIMPL;
-// no deadband is applied. DeliverChanges sends, in one OnDataChange, every
-// active item whose value changed since it was last sent (all of them after
-// the group or the item became active), when the group is active, not
-// removed and has a sink; it calls the sink with no lock held and a
-// reference on the sink, so the sink may call back into the server.
+// pointers and no effect; CreateEnumerator, CloneGroup and
+// EnumConnectionPoints answer E_NOTIMPL; no deadband is applied.
+// DeliverChanges sends, in one OnDataChange, every active item whose value
+// changed since it was last sent (all of them after the group or the item
+// became active), when the group is active, not removed and has a sink;
+// it calls the sink with no lock held and a reference on the sink, so the
+// sink may call back into the server.
 // Every method is thread-safe.
 #pragma once
 
@@ -89,7 +90,7 @@ class CRaltoOpcGroup final : public IOPCItemMgt,
   HRESULT Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) override;
 
   // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(void** enumerator) override;
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** enumerator) override;
   HRESULT FindConnectionPoint(const IID& iid, IConnectionPoint** point) override;
 
   // The connection point's side: one sink at a time.

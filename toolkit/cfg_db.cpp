@@ -133,6 +133,14 @@ std::vector<CAECfgRecAttribute> CAECfgDb::AttributesOfCategory(DWORD categoryId)
   return result;
 }
 
+void CAECfgDb::AttributeIdsOfCategory(DWORD categoryId, std::vector<DWORD>& ids) const {
+  std::lock_guard lock(mutex_);
+  ids.clear();
+  for (const auto& a : attributes_) {
+    if (a.categoryId == categoryId) ids.push_back(a.id);
+  }
+}
+
 std::vector<CAECfgRecCondition> CAECfgDb::ConditionsOfCategory(DWORD categoryId) const {
   std::lock_guard lock(mutex_);
   std::vector<CAECfgRecCondition> result;

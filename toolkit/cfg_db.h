@@ -9,7 +9,8 @@
 // name a known category, subconditions a known condition. Find returns 0 and
 // a copy when the key is present; keys for tables 1 and 2 are VT_I4 or
 // VT_UI4, for tables 3 and 4 VT_BSTR; any other key type is "not found".
-// Queries return copies in insertion order. Every method is thread-safe.
+// Queries return copies in insertion order. Every method is thread-safe;
+// its lock takes no other, so it may be used under any toolkit lock.
 #pragma once
 
 #include <map>
@@ -49,6 +50,9 @@ class CAECfgDb {
   // Categories whose event type is in the mask.
   std::vector<CAECfgRecCategory> CategoriesOfEventTypes(DWORD eventTypeMask) const;
   std::vector<CAECfgRecAttribute> AttributesOfCategory(DWORD categoryId) const;
+  // The same IDs only, into `ids` (its storage reused: the event road asks
+  // at every event).
+  void AttributeIdsOfCategory(DWORD categoryId, std::vector<DWORD>& ids) const;
   std::vector<CAECfgRecCondition> ConditionsOfCategory(DWORD categoryId) const;
   std::vector<CAECfgRecSubcondition> SubconditionsOfCondition(const std::string& conditionName) const;
   bool HasCategory(DWORD categoryId) const;

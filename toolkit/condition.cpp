@@ -1,8 +1,11 @@
 #include "toolkit/condition.h"
 
+#include <algorithm>
 #include <atomic>
 
+#include "toolkit/cfg_db.h"
 #include "toolkit/engine.h"
+#include "toolkit/server_callback.h"
 #include "toolkit/source.h"
 
 namespace {
@@ -14,7 +17,9 @@ DWORD NextCookie() {
   return c != 0 ? c : next.fetch_add(1, std::memory_order_relaxed);
 }
 
-FILETIME TimeOrNow(const FILETIME* time) { return time ? *time : GetSystemTimeAsFileTime(); }
+FILETIME Now() { return CAEEngine::Instance().Clock().NowUtc(); }
+
+FILETIME TimeOrNow(const FILETIME* time) { return time ? *time : Now(); }
 
 }  // namespace
 
@@ -61,6 +66,8 @@ CAECondition::CAECondition(const CAECondition& o) : parent_(o.parent_), name_(o.
   cookie_ = o.cookie_;
   lastEventTime_ = o.lastEventTime_;
   lastActor_ = o.lastActor_;
+  lastAttributeIds_ = o.lastAttributeIds_;
+  lastAttributeValues_ = o.lastAttributeValues_;
 }
 
 CAECondition::~CAECondition() = default;
@@ -157,9 +164,11 @@ HRESULT CAECondition::AcknowledgeByClient(const std::string& acknowledgerId, con
                                           const FILETIME& activeTime, DWORD cookie) {
   if (!parent_) return E_UNEXPECTED;
   Guard guard(*this);
+  // A disabled condition is no condition a client may acknowledge.
+  if (!EffectivelyEnabled()) return E_INVALIDARG;
   if (!(activeTime == subCondLastActive_)) return OPC_E_INVALIDTIME;
   if (cookie != cookie_) return E_INVALIDARG;
-  return AcknowledgeLocked(acknowledgerId, comment, GetSystemTimeAsFileTime());
+  return AcknowledgeLocked(acknowledgerId, comment, Now());
 }
 
 HRESULT CAECondition::AcknowledgeLocked(const std::string& acknowledgerId, const std::string& comment,
@@ -181,7 +190,7 @@ HRESULT CAECondition::Quality(WORD quality) {
   Guard guard(*this);
   if (quality == quality_) return S_OK;
   quality_ = quality;
-  Notify(OPC_CHANGE_QUALITY, GetSystemTimeAsFileTime(), std::string());
+  Notify(OPC_CHANGE_QUALITY, Now(), std::string());
   return S_OK;
 }
 
@@ -190,30 +199,49 @@ HRESULT CAECondition::SetEnabled(BOOL enabled) {
   Guard guard(*this);
   BOOL value = enabled ? true : false;
   if (value == enabled_) return S_OK;
-  FILETIME now = GetSystemTimeAsFileTime();
-  if (value) {
-    enabled_ = true;
-    Notify(OPC_CHANGE_ENABLE_STATE, now, std::string());
-  } else {
-    enabled_ = false;
-    lastEventTime_ = now;
-    lastActor_.clear();
-    // The disabling event still goes out, with the new state.
-    CAEEngine::Instance().Dispatcher().Publish(*this, OPC_CHANGE_ENABLE_STATE);
-  }
+  bool before = EffectivelyEnabled();
+  enabled_ = value;
+  if (EffectivelyEnabled() != before) NotifyEnableChange();
   return S_OK;
+}
+
+bool CAECondition::EffectivelyEnabled() const { return enabled_ && (!parent_ || parent_->enabledInHierarchy_); }
+
+void CAECondition::NotifyEnableChange() {
+  lastEventTime_ = Now();
+  lastActor_.clear();
+  RecordAttributes();
+  // The disabling event still goes out, with the new state.
+  CAEEngine::Instance().Dispatcher().Publish(*this, OPC_CHANGE_ENABLE_STATE);
+}
+
+void CAECondition::RecordAttributes() {
+  g_CfgDb.AttributeIdsOfCategory(categoryId_, lastAttributeIds_);
+  lastAttributeValues_.assign(lastAttributeIds_.size(), VARIANT());
+  if (lastAttributeIds_.empty()) return;
+  CAEEngine::Instance().Callback().GetConditionAttributeValues(0, static_cast<DWORD>(lastAttributeIds_.size()),
+                                                                lastAttributeIds_.data(), this,
+                                                                lastAttributeValues_.data());
+}
+
+void CAECondition::LatestAttributes(const std::vector<DWORD>& ids, std::vector<VARIANT>& values) const {
+  values.assign(ids.size(), VARIANT());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    auto it = std::find(lastAttributeIds_.begin(), lastAttributeIds_.end(), ids[i]);
+    if (it != lastAttributeIds_.end()) values[i] = lastAttributeValues_[it - lastAttributeIds_.begin()];
+  }
 }
 
 void CAECondition::Notify(WORD changeMask, const FILETIME& time, const std::string& actor) {
   lastEventTime_ = time;
   lastActor_ = actor;
-  if (enabled_) CAEEngine::Instance().Dispatcher().Publish(*this, changeMask);
+  RecordAttributes();
+  if (EffectivelyEnabled()) CAEEngine::Instance().Dispatcher().Publish(*this, changeMask);
 }
 
 void CAECondition::BuildEvent(WORD changeMask, ONEVENTSTRUCT& e) const {
   e.wChangeMask = changeMask;
-  e.wNewState = (enabled_ ? OPC_CONDITION_ENABLED : 0) | (active_ ? OPC_CONDITION_ACTIVE : 0) |
-                (acked_ ? OPC_CONDITION_ACKED : 0);
+  e.wNewState = StateLocked();
   e.szSource = parent_->Name();
   e.ftTime = lastEventTime_;
   e.szMessage = message_;
@@ -221,11 +249,8 @@ void CAECondition::BuildEvent(WORD changeMask, ONEVENTSTRUCT& e) const {
   e.dwEventCategory = categoryId_;
   e.dwSeverity = severity_;
   e.szConditionName = name_;
-  if (activeSub_ >= 0) {
-    e.szSubconditionName = subconditions_[activeSub_]->Name();
-  } else {
-    e.szSubconditionName.clear();
-  }
+  // Never active: the condition stands for itself, as a single-state one does.
+  e.szSubconditionName = activeSub_ >= 0 ? subconditions_[activeSub_]->Name() : name_;
   e.wQuality = quality_;
   e.wReserved = 0;
   e.bAckRequired = acked_ ? false : true;
@@ -237,8 +262,7 @@ void CAECondition::BuildEvent(WORD changeMask, ONEVENTSTRUCT& e) const {
 
 void CAECondition::FillState(OPCCONDITIONSTATE& s) const {
   Guard guard(*this);
-  s.wState = (enabled_ ? OPC_CONDITION_ENABLED : 0) | (active_ ? OPC_CONDITION_ACTIVE : 0) |
-             (acked_ ? OPC_CONDITION_ACKED : 0);
+  s.wState = StateLocked();
   const CAESubcondition* sub = active_ && activeSub_ >= 0 ? subconditions_[activeSub_].get() : nullptr;
   s.szActiveSubCondition = sub ? sub->Name() : std::string();
   s.szASCDefinition = sub ? sub->Definition() : std::string();
@@ -272,7 +296,7 @@ WORD CAECondition::Quality() const {
 
 BOOL CAECondition::Enabled() const {
   Guard guard(*this);
-  return enabled_;
+  return EffectivelyEnabled() ? true : false;
 }
 
 BOOL CAECondition::Active() const {
@@ -347,7 +371,11 @@ DWORD CAECondition::Cookie() const {
 
 WORD CAECondition::State() const {
   Guard guard(*this);
-  return (enabled_ ? OPC_CONDITION_ENABLED : 0) | (active_ ? OPC_CONDITION_ACTIVE : 0) |
+  return StateLocked();
+}
+
+WORD CAECondition::StateLocked() const {
+  return (EffectivelyEnabled() ? OPC_CONDITION_ENABLED : 0) | (active_ ? OPC_CONDITION_ACTIVE : 0) |
          (acked_ ? OPC_CONDITION_ACKED : 0);
 }
 

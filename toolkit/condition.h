@@ -7,10 +7,16 @@
 // called from any thread. A change that alters the state becomes one
 // condition event, queued for every subscription whose filter passes it;
 // delivery happens later on the toolkit's delivery thread, so no client code
-// runs on the caller's thread. Disabled conditions keep their state but send
-// no events. A null time means now. A condition without a source refuses
-// every change with E_UNEXPECTED. Conditions live inside their source:
-// AddRef/Release keep the source (and so the condition) alive.
+// runs on the caller's thread. A condition is enabled when its own setting
+// is, and its source and every area above it are (the source cache keeps
+// that part); a disabled condition keeps its state but sends no events, and
+// each change of the enabled state is one ENABLE_STATE event. Every event
+// records the values of its category's attributes (from the callback's
+// GetConditionAttributeValues, under the source's lock): the latest
+// notification's values, which subscriptions and GetConditionState hand
+// out. A null time means now (the engine clock). A condition without a
+// source refuses every change with E_UNEXPECTED. Conditions live inside
+// their source: AddRef/Release keep the source (and so the condition) alive.
 #pragma once
 
 #include <memory>
@@ -19,6 +25,7 @@
 
 #include "platform/com.h"
 #include "platform/filetime.h"
+#include "platform/variant.h"
 #include "toolkit/opcae.h"
 #include "toolkit/subcondition.h"
 
@@ -74,6 +81,7 @@ class CAECondition {
   HRESULT Quality(WORD quality);
   WORD Quality() const;
 
+  // The effective state: own setting, source and areas.
   BOOL Enabled() const;
   BOOL Active() const;
   BOOL Acked() const;
@@ -107,31 +115,47 @@ class CAECondition {
   ULONG Release();
 
   // The event machinery's view: the latest notification of this condition
-  // with the given change mask (attributes left empty).
+  // with the given change mask (attributes left empty). The subcondition
+  // is the condition's own name until one was entered.
   // REQUIRES: the parent source's lock is held.
   void BuildEvent(WORD changeMask, ONEVENTSTRUCT& event) const;
+  // The latest notification's values of `ids`, in that order (empty for an
+  // ID it did not carry).
+  // REQUIRES: the parent source's lock is held.
+  void LatestAttributes(const std::vector<DWORD>& ids, std::vector<VARIANT>& values) const;
   // The state as GetConditionState reports it (attributes left empty).
   void FillState(OPCCONDITIONSTATE& state) const;
-  // A client's acknowledgement (AckCondition): OPC_E_INVALIDTIME when
-  // activeTime is not the latest subcondition activation, E_INVALIDARG for
-  // another cookie, OPC_S_ALREADYACKED, else S_OK with LastAckTime now.
+  // A client's acknowledgement (AckCondition): E_INVALIDARG while disabled,
+  // OPC_E_INVALIDTIME when activeTime is not the latest subcondition
+  // activation, E_INVALIDARG for another cookie, OPC_S_ALREADYACKED, else
+  // S_OK with LastAckTime now.
   HRESULT AcknowledgeByClient(const std::string& acknowledgerId, const std::string& comment,
                               const FILETIME& activeTime, DWORD cookie);
-  // Enable/disable; a change sends an ENABLE_STATE event (the last one
-  // before disabling, the first one after enabling).
+  // The condition's own setting; a change of the effective state sends an
+  // ENABLE_STATE event (the last one before disabling, the first one after
+  // enabling).
   HRESULT SetEnabled(BOOL enabled);
   // True for the states that a refresh re-sends: enabled and active, or
   // enabled and awaiting acknowledgement.
   // REQUIRES: the parent source's lock is held.
-  bool NeedsRefresh() const { return enabled_ && (active_ || !acked_); }
+  bool NeedsRefresh() const { return EffectivelyEnabled() && (active_ || !acked_); }
 
  private:
   friend class CAESource;
   class Guard;
 
+  // REQUIRES: the parent source's lock is held (for these four).
+  bool EffectivelyEnabled() const;
+  WORD StateLocked() const;
+  // The ENABLE_STATE event of a change of the effective state, now.
+  void NotifyEnableChange();
+  // The latest notification's attribute values.
+  void RecordAttributes();
+
   HRESULT AcknowledgeLocked(const std::string& acknowledgerId, const std::string& comment,
                             const FILETIME& time);
-  // Records the event's time and actor and publishes it when enabled.
+  // Records the event's time, actor and attributes and publishes it when
+  // enabled.
   void Notify(WORD changeMask, const FILETIME& time, const std::string& actor);
 
   CAESource* parent_;
@@ -156,7 +180,9 @@ class CAECondition {
   FILETIME condLastActive_;
   FILETIME condLastInactive_;
   DWORD cookie_ = 0;
-  // Of the latest notification, for refresh.
+  // Of the latest notification, for refresh and GetConditionState.
   FILETIME lastEventTime_;
   std::string lastActor_;
+  std::vector<DWORD> lastAttributeIds_;
+  std::vector<VARIANT> lastAttributeValues_;
 };

@@ -5,8 +5,9 @@
 // point keeps the owner alive. Advise queries the sink for Sink's IID
 // (CONNECT_E_CANNOTCONNECT when it lacks it), accepts up to maxSinks sinks
 // (CONNECT_E_ADVISELIMIT beyond) and returns a nonzero cookie; Unadvise of
-// an unknown cookie is CONNECT_E_NOCONNECTION. Sinks are released outside
-// the point's lock. Thread-safe.
+// an unknown cookie is CONNECT_E_NOCONNECTION. EnumConnections lists the
+// sinks advised at the call, in the order they were advised. Sinks are
+// released outside the point's lock. Thread-safe.
 #pragma once
 
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/connection_point.h"
+#include "toolkit/enumerator.h"
 
 template <class Sink>
 class CAEConnectionPoint final : public IConnectionPoint {
@@ -72,9 +74,18 @@ class CAEConnectionPoint final : public IConnectionPoint {
     }
     return CONNECT_E_NOCONNECTION;
   }
-  HRESULT EnumConnections(void** enumerator) override {
-    if (enumerator) *enumerator = nullptr;
-    return E_NOTIMPL;
+  HRESULT EnumConnections(IEnumConnections** enumerator) override {
+    if (!enumerator) return E_POINTER;
+    std::vector<CONNECTDATA> connections;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [cookie, sink] : sinks_) {
+        IUnknown* object = sink.Get();
+        object->AddRef();  // handed over to the enumerator
+        connections.push_back({object, cookie});
+      }
+    }
+    return CAEEnumConnections::Create(std::move(connections), enumerator);
   }
 
   // The sink advised with `cookie` (empty when none).

@@ -11,7 +11,7 @@ CAEEngine& CAEEngine::Instance() {
   return engine;
 }
 
-CAEEngine::CAEEngine() : startTime_(GetSystemTimeAsFileTime()) {}
+CAEEngine::CAEEngine() : startTime_(ae::Clock::System().NowUtc()) {}
 
 CAEEngine::~CAEEngine() { dispatcher_.Stop(); }
 
@@ -19,6 +19,11 @@ CAEServerCallback& CAEEngine::Callback() {
   static CAEServerCallback toolkitDefault;
   CAEServerCallback* callback = callback_.load();
   return callback ? *callback : toolkitDefault;
+}
+
+ae::Clock& CAEEngine::Clock() {
+  ae::Clock* clock = clock_.load();
+  return clock ? *clock : ae::Clock::System();
 }
 
 void CAEEngine::TraceLine(int level, const std::string& text) {
@@ -55,7 +60,7 @@ std::vector<ComPtr<IOPCShutdown>> CAEEngine::ShutdownSinks() {
 void CAEEngine::SetIdentity(const std::string& vendor) {
   std::lock_guard lock(mutex_);
   vendor_ = vendor;
-  startTime_ = GetSystemTimeAsFileTime();
+  startTime_ = Clock().NowUtc();
 }
 
 std::string CAEEngine::Vendor() {

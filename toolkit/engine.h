@@ -1,10 +1,12 @@
 // The toolkit's process-wide state behind g_ServerInterface: the callback
-// object, the event road, statistics, trace, the live event server objects
-// and the server's identity and settings.
+// object, the clock, the event road, statistics, trace, the live event
+// server objects and the server's identity and settings.
 //
 // Contract: Instance() is created on first use and lives until exit. Every
 // member may be used from any thread. TraceLine and TraceCall call the
 // callback's OnTrace, so they must not be called under a toolkit lock.
+// Buffer times, keep-alives, the statistics period and the times the
+// toolkit stamps as "now" are read from Clock().
 #pragma once
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/filetime.h"
 #include "toolkit/event_dispatcher.h"
 #include "toolkit/opccomn.h"
@@ -28,6 +31,10 @@ class CAEEngine {
   // The callback set by the server, else the toolkit's own.
   CAEServerCallback& Callback();
   void SetCallback(CAEServerCallback* callback) { callback_.store(callback); }
+
+  // The clock set by the server, else the system's.
+  ae::Clock& Clock();
+  void SetClock(ae::Clock* clock) { clock_.store(clock); }
 
   CAEEventDispatcher& Dispatcher() { return dispatcher_; }
   CAEStatistics& Statistics() { return statistics_; }
@@ -55,6 +62,7 @@ class CAEEngine {
   ~CAEEngine();
 
   std::atomic<CAEServerCallback*> callback_{nullptr};
+  std::atomic<ae::Clock*> clock_{nullptr};
   CAEStatistics statistics_;
   CAETrace trace_;
   std::mutex mutex_;  // guards the members below

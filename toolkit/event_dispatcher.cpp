@@ -1,6 +1,7 @@
 #include "toolkit/event_dispatcher.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/debug.h"
 
@@ -85,22 +86,26 @@ void CAEEventDispatcher::Wake() {
 }
 
 void CAEEventDispatcher::Run(uint64_t generation) {
+  ae::Clock& clock = CAEEngine::Instance().Clock();
   std::unique_lock lock(wakeMutex_);
   while (!stop_ && generation_ == generation) {
     wakePending_.store(false);
     lock.unlock();
-    Clock::time_point next = Pass();
+    uint64_t next = Pass();
+    uint64_t now = clock.SteadyMs();
     lock.lock();
-    wakeCv_.wait_until(lock, next, [&] { return stop_ || wakePending_.load(); });
+    uint64_t waitMs = std::min<uint64_t>(next > now ? next - now : 0, kMaxWaitMs);
+    wakeCv_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return stop_ || wakePending_.load(); });
   }
   ended_ = std::max(ended_, generation);
   endedCv_.notify_all();
 }
 
-CAEEventDispatcher::Clock::time_point CAEEventDispatcher::Pass() {
+uint64_t CAEEventDispatcher::Pass() {
   std::lock_guard pass(passMutex_);
-  Clock::time_point now = Clock::now();
-  Clock::time_point next = CAEEngine::Instance().Statistics().Roll(now);
+  CAEEngine& engine = CAEEngine::Instance();
+  uint64_t now = engine.Clock().SteadyMs();
+  uint64_t next = engine.Statistics().Roll(now);
   std::shared_ptr<const List> subscriptions = Subscriptions();  // keeps them alive through Deliver
   for (const auto& s : *subscriptions) next = std::min(next, s->Deliver(now));
   return next;

@@ -11,11 +11,11 @@
 // return is reported through DebugOutput and left to end by itself (it
 // delivers nothing more, and a later Start's thread waits for it).
 // Register/Unregister/Wake may come from any thread, including from a sink
-// running on the delivery thread.
+// running on the delivery thread. Due times are the engine clock's steady
+// milliseconds; whoever moves a hand-driven clock calls Wake.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <condition_variable>
 #include <memory>
@@ -30,7 +30,8 @@ class CAESubscription;
 
 class CAEEventDispatcher {
  public:
-  using Clock = std::chrono::steady_clock;
+  // "Nothing due" for the passes and Deliver.
+  static constexpr uint64_t kNever = UINT64_MAX;
 
   CAEEventDispatcher();
   ~CAEEventDispatcher();
@@ -48,16 +49,19 @@ class CAEEventDispatcher {
   // REQUIRES: the condition's source lock is held.
   void Publish(const CAECondition& condition, WORD changeMask);
 
-  // Something became due (an event queued, a refresh ready, a period changed).
+  // Something became due (an event queued, a refresh ready, a period
+  // changed, the clock moved).
   void Wake();
 
  private:
   using List = std::vector<std::shared_ptr<CAESubscription>>;
+  // The longest single wait of the delivery thread.
+  static constexpr uint64_t kMaxWaitMs = 60'000;
 
   std::shared_ptr<const List> Subscriptions() const;
   void Run(uint64_t generation);
   // One pass: statistics and every subscription; returns when the next is due.
-  Clock::time_point Pass();
+  uint64_t Pass();
 
   mutable std::mutex listMutex_;
   std::shared_ptr<const List> list_;  // replaced, never changed in place

@@ -5,6 +5,7 @@
 #include "toolkit/cfg_db.h"
 #include "toolkit/condition.h"
 #include "toolkit/engine.h"
+#include "toolkit/enumerator.h"
 #include "toolkit/server_callback.h"
 #include "toolkit/source_cache.h"
 #include "toolkit/subscription.h"
@@ -26,20 +27,17 @@ void TakeStrings(char** array, DWORD count, std::vector<std::string>* out) {
   CoTaskMemFree(array);
 }
 
-// The sources an enable/disable request names: one source, or every source
-// of an area and the areas below it.
-std::vector<CAESourcePtr> SourcesNamed(const std::string& name, BOOL isArea) {
-  std::vector<CAESourcePtr> result;
-  if (!isArea) {
-    if (CAESourcePtr s = g_SourceCache.FindSource(name)) result.push_back(std::move(s));
-    return result;
-  }
-  std::string below = name + CAESource::AreaDelimiter();
-  for (CAESourcePtr& s : g_SourceCache.Snapshot()) {
-    const std::string& area = s->Area();
-    if (name.empty() || area == name || area.compare(0, below.size(), below) == 0) result.push_back(std::move(s));
-  }
-  return result;
+bool IsKnown(const std::string& name, BOOL isArea) {
+  return isArea ? g_SourceCache.HasArea(name) : g_SourceCache.GetSource(name) != nullptr;
+}
+
+// A zeroed array of `count` elements from the task allocator; null for none.
+template <class T>
+T* TaskArray(DWORD count) {
+  if (count == 0) return nullptr;
+  auto* array = static_cast<T*>(CoTaskMemAlloc(count * sizeof(T)));
+  if (array) std::fill_n(array, count, T{});
+  return array;
 }
 
 }  // namespace
@@ -69,6 +67,8 @@ HRESULT CAEEventServer::QueryInterface(const IID& iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IOPCEventServer) {
     *object = static_cast<IOPCEventServer*>(this);
+  } else if (iid == IID_IOPCEventServer2) {
+    *object = static_cast<IOPCEventServer2*>(this);
   } else if (iid == IID_IOPCCommon) {
     *object = static_cast<IOPCCommon*>(this);
   } else if (iid == IID_IConnectionPointContainer) {
@@ -104,14 +104,16 @@ HRESULT CAEEventServer::Call(const char* method, F&& body) {
   return hr;
 }
 
-void CAEEventServer::NoteNotification() { lastUpdate_.store(FileTimeToUint64(GetSystemTimeAsFileTime())); }
+void CAEEventServer::NoteNotification() {
+  lastUpdate_.store(FileTimeToUint64(CAEEngine::Instance().Clock().NowUtc()));
+}
 
 HRESULT CAEEventServer::GetStatus(OPCEVENTSERVERSTATUS* status) {
   return Call("IOPCEventServer::GetStatus", [&]() -> HRESULT {
     if (!status) return E_POINTER;
     CAEEngine& engine = CAEEngine::Instance();
     status->ftStartTime = engine.StartTime();
-    status->ftCurrentTime = GetSystemTimeAsFileTime();
+    status->ftCurrentTime = engine.Clock().NowUtc();
     status->ftLastUpdateTime = Uint64ToFileTime(lastUpdate_.load());
     status->dwServerState = engine.serverState.load();
     status->wMajorVersion = kVersionMajor;
@@ -130,12 +132,12 @@ HRESULT CAEEventServer::CreateEventSubscription(BOOL active, DWORD bufferTime, D
   return Call("IOPCEventServer::CreateEventSubscription", [&]() -> HRESULT {
     if (!subscription || !revisedBufferTime || !revisedMaxSize) return E_POINTER;
     *subscription = nullptr;
-    HRESULT hr = CAESubscription::Create(this, active, bufferTime, maxSize, clientSubscription, iid, subscription);
-    if (FAILED(hr)) return hr;
-    *revisedBufferTime = bufferTime;
-    *revisedMaxSize = maxSize;
-    CAEEngine::Instance().TraceLine(3, "subscription " + std::to_string(clientSubscription) + " created");
-    return S_OK;
+    HRESULT hr = CAESubscription::Create(this, active, bufferTime, maxSize, clientSubscription, iid, subscription,
+                                         revisedBufferTime, revisedMaxSize);
+    if (SUCCEEDED(hr)) {
+      CAEEngine::Instance().TraceLine(3, "subscription " + std::to_string(clientSubscription) + " created");
+    }
+    return hr;
   });
 }
 
@@ -250,47 +252,85 @@ HRESULT CAEEventServer::GetConditionState(const std::string& source, const std::
     CAECondition* c = s->GetCondition(conditionName);
     if (!c) return E_INVALIDARG;
     c->FillState(*state);
-    // Values for the attributes of the condition's category; E_FAIL for the rest.
-    std::vector<DWORD> known;
+    // The values the latest notification carried; E_FAIL for an attribute
+    // of another category.
+    c->LatestAttributes(std::vector<DWORD>(attributeIds, attributeIds + numEventAttrs), state->pEventAttributes);
     for (DWORD i = 0; i < numEventAttrs; ++i) {
       CAECfgRecAttribute a;
       bool ok = g_CfgDb.Find(AE_CFG_ATTRIBUTES, VARIANT::UI4(attributeIds[i]), a) == 0 &&
                 a.categoryId == c->CategoryId();
       state->pErrors.push_back(ok ? S_OK : E_FAIL);
-      if (ok) known.push_back(attributeIds[i]);
-    }
-    std::vector<VARIANT> values(known.size());
-    if (!known.empty()) {
-      CAEEngine::Instance().Callback().GetConditionAttributeValues(0, static_cast<DWORD>(known.size()),
-                                                                    known.data(), c, values.data());
-    }
-    state->pEventAttributes.resize(numEventAttrs);
-    for (DWORD i = 0, k = 0; i < numEventAttrs; ++i) {
-      if (state->pErrors[i] == S_OK) state->pEventAttributes[i] = values[k++];
     }
     return S_OK;
   });
 }
 
+HRESULT CAEEventServer::ChangeOne(const std::string& name, BOOL isArea, BOOL enable) {
+  if (!IsKnown(name, isArea)) return E_INVALIDARG;
+  CAEServerCallback& callback = CAEEngine::Instance().Callback();
+  if (!callback.AllowChangeConditionEnabled(name, isArea, enable)) return E_ACCESSDENIED;
+  if (!g_SourceCache.SetEnabled(name, isArea, enable)) return E_INVALIDARG;  // gone meanwhile
+  callback.OnChangeConditionEnabled(name, isArea, enable);
+  return S_OK;
+}
+
 HRESULT CAEEventServer::ChangeEnabled(DWORD count, const std::string* names, BOOL isArea, BOOL enable) {
   if (count && !names) return E_INVALIDARG;
   for (DWORD i = 0; i < count; ++i) {
-    bool known = isArea ? g_SourceCache.HasArea(names[i]) : g_SourceCache.GetSource(names[i]) != nullptr;
-    if (!known) return E_INVALIDARG;
+    if (!IsKnown(names[i], isArea)) return E_INVALIDARG;
   }
-  CAEServerCallback& callback = CAEEngine::Instance().Callback();
   HRESULT result = S_OK;
   for (DWORD i = 0; i < count; ++i) {
-    if (!callback.AllowChangeConditionEnabled(names[i], isArea, enable)) {
-      result = S_FALSE;
-      continue;
-    }
-    for (const CAESourcePtr& s : SourcesNamed(names[i], isArea)) {
-      std::lock_guard lock(*s);
-      for (int k = 0; CAECondition* c = s->GetConditionAt(k); ++k) c->SetEnabled(enable);
-    }
-    callback.OnChangeConditionEnabled(names[i], isArea, enable);
+    if (ChangeOne(names[i], isArea, enable) != S_OK) result = S_FALSE;
   }
+  return result;
+}
+
+HRESULT CAEEventServer::ChangeEnabled(DWORD count, const std::string* names, BOOL isArea, BOOL enable,
+                                      HRESULT** errors) {
+  if (!errors) return E_POINTER;
+  *errors = nullptr;
+  if (count && !names) return E_INVALIDARG;
+  HRESULT* codes = TaskArray<HRESULT>(count);
+  if (count && !codes) return E_OUTOFMEMORY;
+  HRESULT result = S_OK;
+  for (DWORD i = 0; i < count; ++i) {
+    codes[i] = ChangeOne(names[i], isArea, enable);
+    if (codes[i] != S_OK) result = S_FALSE;
+  }
+  *errors = codes;
+  return result;
+}
+
+HRESULT CAEEventServer::GetEnableState(DWORD count, const std::string* names, BOOL isArea, BOOL** enabled,
+                                       BOOL** effectivelyEnabled, HRESULT** errors) {
+  if (!enabled || !effectivelyEnabled || !errors) return E_POINTER;
+  *enabled = *effectivelyEnabled = nullptr;
+  *errors = nullptr;
+  if (count && !names) return E_INVALIDARG;
+  BOOL* own = TaskArray<BOOL>(count);
+  BOOL* effective = TaskArray<BOOL>(count);
+  HRESULT* codes = TaskArray<HRESULT>(count);
+  if (count && (!own || !effective || !codes)) {
+    CoTaskMemFree(own);
+    CoTaskMemFree(effective);
+    CoTaskMemFree(codes);
+    return E_OUTOFMEMORY;
+  }
+  HRESULT result = S_OK;
+  for (DWORD i = 0; i < count; ++i) {
+    bool isEnabled = false, isEffective = false;
+    if (g_SourceCache.GetEnabled(names[i], isArea, isEnabled, isEffective)) {
+      own[i] = isEnabled ? true : false;
+      effective[i] = isEffective ? true : false;
+    } else {
+      codes[i] = E_INVALIDARG;
+      result = S_FALSE;
+    }
+  }
+  *enabled = own;
+  *effectivelyEnabled = effective;
+  *errors = codes;
   return result;
 }
 
@@ -311,6 +351,38 @@ HRESULT CAEEventServer::DisableConditionByArea(DWORD numAreas, const std::string
 HRESULT CAEEventServer::DisableConditionBySource(DWORD numSources, const std::string* sources) {
   return Call("IOPCEventServer::DisableConditionBySource",
               [&] { return ChangeEnabled(numSources, sources, false, false); });
+}
+
+HRESULT CAEEventServer::EnableConditionByArea2(DWORD numAreas, const std::string* areas, HRESULT** errors) {
+  return Call("IOPCEventServer2::EnableConditionByArea2",
+              [&] { return ChangeEnabled(numAreas, areas, true, true, errors); });
+}
+
+HRESULT CAEEventServer::EnableConditionBySource2(DWORD numSources, const std::string* sources, HRESULT** errors) {
+  return Call("IOPCEventServer2::EnableConditionBySource2",
+              [&] { return ChangeEnabled(numSources, sources, false, true, errors); });
+}
+
+HRESULT CAEEventServer::DisableConditionByArea2(DWORD numAreas, const std::string* areas, HRESULT** errors) {
+  return Call("IOPCEventServer2::DisableConditionByArea2",
+              [&] { return ChangeEnabled(numAreas, areas, true, false, errors); });
+}
+
+HRESULT CAEEventServer::DisableConditionBySource2(DWORD numSources, const std::string* sources, HRESULT** errors) {
+  return Call("IOPCEventServer2::DisableConditionBySource2",
+              [&] { return ChangeEnabled(numSources, sources, false, false, errors); });
+}
+
+HRESULT CAEEventServer::GetEnableStateByArea(DWORD numAreas, const std::string* areas, BOOL** enabled,
+                                             BOOL** effectivelyEnabled, HRESULT** errors) {
+  return Call("IOPCEventServer2::GetEnableStateByArea",
+              [&] { return GetEnableState(numAreas, areas, true, enabled, effectivelyEnabled, errors); });
+}
+
+HRESULT CAEEventServer::GetEnableStateBySource(DWORD numSources, const std::string* sources, BOOL** enabled,
+                                               BOOL** effectivelyEnabled, HRESULT** errors) {
+  return Call("IOPCEventServer2::GetEnableStateBySource",
+              [&] { return GetEnableState(numSources, sources, false, enabled, effectivelyEnabled, errors); });
 }
 
 HRESULT CAEEventServer::AckCondition(DWORD count, const std::string& acknowledgerId, const std::string& comment,
@@ -399,9 +471,10 @@ HRESULT CAEEventServer::SetClientName(const std::string& name) {
   });
 }
 
-HRESULT CAEEventServer::EnumConnectionPoints(void** enumerator) {
-  if (enumerator) *enumerator = nullptr;
-  return E_NOTIMPL;
+HRESULT CAEEventServer::EnumConnectionPoints(IEnumConnectionPoints** enumerator) {
+  if (!enumerator) return E_POINTER;
+  shutdownPoint_.AddRef();  // handed over to the enumerator
+  return CAEEnumConnectionPoints::Create({&shutdownPoint_}, enumerator);
 }
 
 HRESULT CAEEventServer::FindConnectionPoint(const IID& iid, IConnectionPoint** point) {

@@ -1,16 +1,17 @@
-// The event server object of one client (IOPCEventServer, IOPCCommon,
-// IConnectionPointContainer with IOPCShutdown sinks), created through the
-// class factory that Initialize registers.
+// The event server object of one client (IOPCEventServer,
+// IOPCEventServer2, IOPCCommon, IConnectionPointContainer with IOPCShutdown
+// sinks), created through the class factory that Initialize registers.
 //
 // Contract: creating one calls the callback's OnClientConnect; the final
 // Release (after the client's subscriptions, which reference it, are gone)
 // calls OnClientDisconnect; neither under a toolkit lock. Methods may be
 // called from any thread, including from a sink on the delivery thread.
-// Enable/Disable by area act on the conditions of every source in the area
-// and below it; the enabled state lives in the conditions only. AckCondition
-// answers S_FALSE when any element is not S_OK (OPC_S_ALREADYACKED included).
-// Not built yet: EnumConnectionPoints (E_NOTIMPL) and IOPCEventServer2 (the
-// interface is not offered).
+// Enable/Disable by area or source change the source cache's lasting
+// settings (an area covers the areas below it), after the callback's
+// AllowChangeConditionEnabled and before its OnChangeConditionEnabled, both
+// called with no toolkit lock held. AckCondition answers S_FALSE when any
+// element is not S_OK (OPC_S_ALREADYACKED included) and calls
+// OnConditionAcknowledged only for the elements that are.
 #pragma once
 
 #include <atomic>
@@ -20,7 +21,7 @@
 #include "toolkit/connection_point_impl.h"
 #include "toolkit/opcae.h"
 
-class CAEEventServer final : public IOPCEventServer, public IOPCCommon, public IConnectionPointContainer {
+class CAEEventServer final : public IOPCEventServer2, public IOPCCommon, public IConnectionPointContainer {
  public:
   // A new object queried for `iid` into *object (null on failure).
   static HRESULT Create(const IID& iid, void** object);
@@ -58,6 +59,16 @@ class CAEEventServer final : public IOPCEventServer, public IOPCCommon, public I
                        const FILETIME* activeTimes, const DWORD* cookies, std::vector<HRESULT>* errors) override;
   HRESULT CreateAreaBrowser(const IID& iid, IUnknown** browser) override;
 
+  // IOPCEventServer2
+  HRESULT EnableConditionByArea2(DWORD numAreas, const std::string* areas, HRESULT** errors) override;
+  HRESULT EnableConditionBySource2(DWORD numSources, const std::string* sources, HRESULT** errors) override;
+  HRESULT DisableConditionByArea2(DWORD numAreas, const std::string* areas, HRESULT** errors) override;
+  HRESULT DisableConditionBySource2(DWORD numSources, const std::string* sources, HRESULT** errors) override;
+  HRESULT GetEnableStateByArea(DWORD numAreas, const std::string* areas, BOOL** enabled, BOOL** effectivelyEnabled,
+                               HRESULT** errors) override;
+  HRESULT GetEnableStateBySource(DWORD numSources, const std::string* sources, BOOL** enabled,
+                                 BOOL** effectivelyEnabled, HRESULT** errors) override;
+
   // IOPCCommon
   HRESULT SetLocaleID(LCID locale) override;
   HRESULT GetLocaleID(LCID* locale) override;
@@ -66,7 +77,7 @@ class CAEEventServer final : public IOPCEventServer, public IOPCCommon, public I
   HRESULT SetClientName(const std::string& name) override;
 
   // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(void** enumerator) override;
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** enumerator) override;
   HRESULT FindConnectionPoint(const IID& iid, IConnectionPoint** point) override;
 
   // A notification went to one of this client's sinks now.
@@ -76,7 +87,14 @@ class CAEEventServer final : public IOPCEventServer, public IOPCCommon, public I
  private:
   CAEEventServer();
   ~CAEEventServer();
+  // The 1.0 methods: every name known, or E_INVALIDARG and no change.
   HRESULT ChangeEnabled(DWORD count, const std::string* names, BOOL isArea, BOOL enable);
+  // The 1.10 methods: one code per name.
+  HRESULT ChangeEnabled(DWORD count, const std::string* names, BOOL isArea, BOOL enable, HRESULT** errors);
+  // S_OK, E_INVALIDARG (unknown) or E_ACCESSDENIED (the callback declines).
+  HRESULT ChangeOne(const std::string& name, BOOL isArea, BOOL enable);
+  HRESULT GetEnableState(DWORD count, const std::string* names, BOOL isArea, BOOL** enabled,
+                         BOOL** effectivelyEnabled, HRESULT** errors);
   template <class F>
   HRESULT Call(const char* method, F&& body);
 

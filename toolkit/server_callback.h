@@ -6,8 +6,9 @@
 //
 // Contract: the toolkit calls every operation with no toolkit lock held,
 // except GetConditionAttributeValues, which runs under the lock of the
-// condition's source (so it must take no lock of the server's cache or
-// configuration). Calls come from client threads and the delivery thread,
+// condition's source, sometimes with the cache's too (so it must take no
+// lock of the server's cache or configuration). Calls come from client
+// threads, the delivery thread and the threads that change conditions,
 // possibly several at once.
 #pragma once
 
@@ -34,7 +35,8 @@ class CAEServerCallback {
   virtual HRESULT CreateAreaBrowser(const IID& iid, IUnknown** browser);
   // Whether a client may enable/disable conditions. Toolkit's: TRUE.
   virtual BOOL AllowChangeConditionEnabled(const std::string& sourceOrArea, BOOL isArea, BOOL enable);
-  // After a change of enabled state. Toolkit's: nothing.
+  // After a change of the area's or source's own setting (its conditions
+  // may stay as they were, for an area above). Toolkit's: nothing.
   virtual void OnChangeConditionEnabled(const std::string& sourceOrArea, BOOL isArea, BOOL enable);
   // A client acknowledged `condition` (state already recorded); the
   // condition stays alive during the call. Toolkit's: nothing.
@@ -45,7 +47,8 @@ class CAEServerCallback {
   // Toolkit's: known sources, and wildcard patterns, are valid.
   virtual HRESULT ValidateSourceNames(const std::vector<std::string>& names, std::vector<HRESULT>& errors);
   // Fills values[0..count) for the attribute IDs; FALSE when one is unknown.
-  // Toolkit's: leaves the values empty, TRUE.
+  // Asked at every event of the condition for its category's attributes:
+  // the values that event carries. Toolkit's: leaves the values empty, TRUE.
   // Runs under the source's lock (see above).
   virtual BOOL GetConditionAttributeValues(LONG first, DWORD count, const DWORD* attributeIds,
                                            CAECondition* condition, VARIANT* values);

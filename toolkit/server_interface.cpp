@@ -53,6 +53,14 @@ void CAEServerInterface::SetCallbackObject(CAEServerCallback* callback) {
   CAEEngine::Instance().SetCallback(callback);
 }
 
+void CAEServerInterface::SetClock(ae::Clock* clock) {
+  CAEEngine& engine = CAEEngine::Instance();
+  engine.SetClock(clock);
+  engine.Dispatcher().Wake();
+}
+
+void CAEServerInterface::TimeChanged() { CAEEngine::Instance().Dispatcher().Wake(); }
+
 void CAEServerInterface::SetStatus(DWORD state) { CAEEngine::Instance().serverState.store(state); }
 
 HRESULT CAEServerInterface::SetTraceInfo(int level, int toFile, const std::string& file, DWORD maxBytes) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/variant.h"
 
@@ -50,6 +51,12 @@ class CAEServerInterface {
 
   // Not owned; it must outlive its use. Null restores the toolkit's own.
   void SetCallbackObject(CAEServerCallback* callback);
+  // The clock the toolkit measures with: buffer times, keep-alives, the
+  // statistics period and the times it stamps as now. Not owned; it must
+  // outlive its use. Null restores the system clock. Whoever moves a
+  // hand-driven clock calls TimeChanged, which delivers what became due.
+  void SetClock(ae::Clock* clock);
+  void TimeChanged();
   // The OPCEVENTSERVERSTATE that GetStatus reports (running after Initialize).
   void SetStatus(DWORD state);
   // level 0 (off) to 5 (everything); toFile nonzero writes to `file`, kept

@@ -46,6 +46,17 @@ CAECondition* CAESource::GetCondition(const std::string& name) {
   return nullptr;
 }
 
+void CAESource::SetEnabledInHierarchy(bool enabled) {
+  std::lock_guard lock(mutex_);
+  if (enabled == enabledInHierarchy_) return;
+  std::vector<bool> before;
+  for (const auto& c : conditions_) before.push_back(c->EffectivelyEnabled());
+  enabledInHierarchy_ = enabled;
+  for (size_t i = 0; i < conditions_.size(); ++i) {
+    if (conditions_[i]->EffectivelyEnabled() != before[i]) conditions_[i]->NotifyEnableChange();
+  }
+}
+
 ULONG CAESource::Release() {
   ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (left == 0) delete this;

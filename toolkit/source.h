@@ -8,6 +8,9 @@
 // its conditions (recursive for the owning thread, blocking); every method
 // here and every CAECondition operation takes that lock itself. Condition
 // pointers stay valid while the caller holds a reference to the source.
+// Whether the source and every area above it are enabled is the source
+// cache's to say (from its lasting settings, when the source is added and
+// whenever they change); a source never added counts as enabled.
 // Lock order: the source cache's lock before a source lock, never after.
 #pragma once
 
@@ -59,12 +62,21 @@ class CAESource {
   static char AreaDelimiter();
 
  private:
+  friend class CAESourceCache;
+  friend class CAECondition;
+
+  // Sends an ENABLE_STATE event for each condition whose effective state
+  // changes with it.
+  void SetEnabledInHierarchy(bool enabled);
+
   std::string name_;
   std::string area_;
   std::string shortName_;
   std::recursive_mutex mutex_;
   std::atomic<ULONG> refs_{1};
   std::vector<std::unique_ptr<CAECondition>> conditions_;
+  // The source's own enable setting and its areas' (not its conditions').
+  bool enabledInHierarchy_ = true;  // guarded by mutex_
 };
 
 #include "toolkit/source_ptr.h"  // CAESourcePtr, for holders of sources

@@ -33,6 +33,9 @@ int CAESourceCache::AddSource(CAESource* source) {
     if (index_.emplace(source->Name(), sources_.size()).second) {
       sources_.push_back(source);
       areas_.AddSource(*source);
+      // New to every client: no ENABLE_STATE event.
+      std::lock_guard sourceLock(*source);
+      source->enabledInHierarchy_ = enableSettings_.SourceEffectivelyEnabled(source->Name(), source->Area());
       return 1;
     }
   }
@@ -68,6 +71,7 @@ std::vector<CAESourcePtr> CAESourceCache::Clear(int dispose) {
     sources_.clear();
     index_.clear();
     areas_.Clear();
+    enableSettings_.Clear();
   }
   // Dropped outside the internal lock: a last release runs the source's destructor.
   if (dispose) sources.clear();
@@ -105,4 +109,46 @@ std::string CAESourceCache::QualifiedSourceName(const std::string& area, const s
 std::vector<std::string> CAESourceCache::AllAreas() {
   std::lock_guard lock(mutex_);
   return areas_.AllAreas();
+}
+
+bool CAESourceCache::SetEnabled(const std::string& name, bool isArea, bool enabled) {
+  std::vector<CAESourcePtr> covered;
+  {
+    std::lock_guard lock(mutex_);
+    if (isArea ? !areas_.HasArea(name) : index_.count(name) == 0) return false;
+    enableSettings_.Set(name, isArea, enabled);
+    if (!isArea) {
+      covered.emplace_back(sources_[index_[name]]);
+    } else {
+      std::string below = name + CAESource::AreaDelimiter();
+      for (CAESource* s : sources_) {
+        const std::string& area = s->Area();
+        if (name.empty() || area == name || area.compare(0, below.size(), below) == 0) covered.emplace_back(s);
+      }
+    }
+  }
+  // One source at a time, so that the alarm road waits for one at most.
+  // Each reads the settings as they are then: a change racing this one
+  // leaves every source as the later settings say.
+  for (const CAESourcePtr& s : covered) {
+    std::lock_guard lock(mutex_);
+    auto it = index_.find(s->Name());
+    if (it == index_.end() || sources_[it->second] != s.Get()) continue;  // removed meanwhile
+    s->SetEnabledInHierarchy(enableSettings_.SourceEffectivelyEnabled(s->Name(), s->Area()));
+  }
+  return true;
+}
+
+bool CAESourceCache::GetEnabled(const std::string& name, bool isArea, bool& enabled, bool& effectivelyEnabled) {
+  std::lock_guard lock(mutex_);
+  if (isArea) {
+    if (!areas_.HasArea(name)) return false;
+    effectivelyEnabled = enableSettings_.AreaEffectivelyEnabled(name);
+  } else {
+    auto it = index_.find(name);
+    if (it == index_.end()) return false;
+    effectivelyEnabled = enableSettings_.SourceEffectivelyEnabled(name, sources_[it->second]->Area());
+  }
+  enabled = enableSettings_.Enabled(name, isArea);
+  return true;
 }

@@ -1,4 +1,5 @@
-// The cache of all event sources, by name, with the tree of their areas.
+// The cache of all event sources, by name, with the tree of their areas and
+// the lasting enable settings of areas and sources.
 //
 // Contract: Lock/Unlock make a sequence of calls atomic (blocking, recursive
 // for the owning thread); every method also locks internally, so single
@@ -6,8 +7,11 @@
 // while the caller holds the cache lock or a reference of its own
 // (FindSource returns one). AddSource takes over the creator's reference;
 // RemoveSource and Clear(1) drop the cache's reference, so a source goes
-// when its last user lets go; Clear(0) hands it to the caller. Look-up is by hash; removal is O(1) and may
-// reorder the indexes of GetSourceAt.
+// when its last user lets go; Clear(0) hands it to the caller. Look-up is
+// by hash; removal is O(1) and may reorder the indexes of GetSourceAt.
+// A source is added with the enable state its name and areas have then
+// (no event); SetEnabled changes the settings and brings every source they
+// cover up to date. Clear also forgets the settings.
 // Lock order: the cache lock before any source lock.
 #pragma once
 
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "toolkit/area_tree.h"
+#include "toolkit/enable_settings.h"
 #include "toolkit/source.h"
 #include "toolkit/source_ptr.h"
 
@@ -56,11 +61,22 @@ class CAESourceCache {
   std::string QualifiedSourceName(const std::string& area, const std::string& shortName);
   std::vector<std::string> AllAreas();
 
+  // One area's or source's own enable setting. Every source in the area
+  // and below it (or the source) is then updated, one at a time under the
+  // cache and its own lock, which sends the ENABLE_STATE events of the
+  // conditions whose effective state changes. False, and nothing changed,
+  // for a name the cache does not know.
+  bool SetEnabled(const std::string& name, bool isArea, bool enabled);
+  // The own setting and the effective one (with every area above); false
+  // for a name the cache does not know.
+  bool GetEnabled(const std::string& name, bool isArea, bool& enabled, bool& effectivelyEnabled);
+
  private:
   std::recursive_mutex mutex_;
   std::unordered_map<std::string, size_t> index_;  // name -> position in sources_
   std::vector<CAESource*> sources_;
   CAEAreaTree areas_;
+  CAEEnableSettings enableSettings_;
 };
 
 extern CAESourceCache g_SourceCache;

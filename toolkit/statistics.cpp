@@ -23,8 +23,8 @@ void CAEStatistics::SetSamplePeriod(DWORD ms) {
   restart_.store(true);
 }
 
-CAEStatistics::Clock::time_point CAEStatistics::Roll(Clock::time_point now) {
-  auto period = std::chrono::milliseconds(periodMs_.load());
+uint64_t CAEStatistics::Roll(uint64_t now) {
+  uint64_t period = periodMs_.load();
   if (restart_.exchange(false)) {
     periodEnd_ = now + period;  // events since the last roll count in the new period
   } else if (now >= periodEnd_) {

@@ -5,18 +5,17 @@
 //
 // Contract: counters are lock-free and may be touched from any thread. The
 // sample period rolls only in Roll, which the delivery thread calls from its
-// timed wait, so no extra thread runs for it.
+// timed wait, so no extra thread runs for it. Times are the engine clock's
+// steady milliseconds.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 
 #include "platform/variant.h"
 
 class CAEStatistics {
  public:
-  using Clock = std::chrono::steady_clock;
   static constexpr DWORD kDefaultSamplePeriodMs = 3000;
 
   enum Index {
@@ -43,7 +42,7 @@ class CAEStatistics {
   void SetSamplePeriod(DWORD ms);
 
   // Closes the sample period when it has ended; returns when the current one ends.
-  Clock::time_point Roll(Clock::time_point now);
+  uint64_t Roll(uint64_t nowMs);
 
  private:
   std::atomic<uint64_t> generated_{0};
@@ -52,6 +51,6 @@ class CAEStatistics {
   std::atomic<DWORD> periodMs_{kDefaultSamplePeriodMs};
   std::atomic<bool> restart_{true};
   // Delivery thread only.
-  Clock::time_point periodEnd_{};
+  uint64_t periodEnd_ = 0;
   uint64_t generatedAtStart_ = 0;
 };

@@ -7,6 +7,7 @@
 #include "toolkit/cfg_db.h"
 #include "toolkit/condition.h"
 #include "toolkit/engine.h"
+#include "toolkit/enumerator.h"
 #include "toolkit/event_server.h"
 #include "toolkit/match_pattern.h"
 #include "toolkit/server_callback.h"
@@ -21,16 +22,39 @@ bool IsAttributeOf(DWORD attributeId, DWORD category) {
          record.categoryId == category;
 }
 
+// The server's limits on buffer time and max size: OPC_S_INVALIDMAXSIZE when
+// the max size was revised, else OPC_S_INVALIDBUFFERTIME when the buffer
+// time was, else S_OK.
+HRESULT Revise(DWORD& bufferTime, DWORD& maxSize) {
+  HRESULT hr = S_OK;
+  if (bufferTime > CAESubscription::kMaxBufferTimeMs) {
+    bufferTime = CAESubscription::kMaxBufferTimeMs;
+    hr = OPC_S_INVALIDBUFFERTIME;
+  }
+  if (maxSize > CAESubscription::kQueueLimit) {
+    maxSize = CAESubscription::kQueueLimit;
+    hr = OPC_S_INVALIDMAXSIZE;
+  }
+  return hr;
+}
+
+uint64_t Now() { return CAEEngine::Instance().Clock().SteadyMs(); }
+
 }  // namespace
 
 HRESULT CAESubscription::Create(CAEEventServer* server, BOOL active, DWORD bufferTime, DWORD maxSize,
-                                OPCHANDLE clientSubscription, const IID& iid, IUnknown** object) {
+                                OPCHANDLE clientSubscription, const IID& iid, IUnknown** object,
+                                DWORD* revisedBufferTime, DWORD* revisedMaxSize) {
+  HRESULT revised = Revise(bufferTime, maxSize);
   std::shared_ptr<CAESubscription> s(new CAESubscription(server, active, bufferTime, maxSize, clientSubscription));
   s->self_ = s;
   CAEEngine::Instance().Dispatcher().Register(s);
   HRESULT hr = s->QueryInterface(iid, reinterpret_cast<void**>(object));
   s->Release();  // the creation reference; closes the object again when the query failed
-  return hr;
+  if (FAILED(hr)) return hr;
+  *revisedBufferTime = bufferTime;
+  *revisedMaxSize = maxSize;
+  return revised;
 }
 
 CAESubscription::CAESubscription(CAEEventServer* server, BOOL active, DWORD bufferTime, DWORD maxSize,
@@ -40,7 +64,8 @@ CAESubscription::CAESubscription(CAEEventServer* server, BOOL active, DWORD buff
       active_(active != false),
       bufferTime_(bufferTime),
       maxSize_(maxSize),
-      clientHandle_(clientSubscription) {
+      clientHandle_(clientSubscription),
+      lastCallback_(Now()) {
   server_->AddRef();
   CAEEngine::Instance().Statistics().subscriptions++;
 }
@@ -51,6 +76,8 @@ HRESULT CAESubscription::QueryInterface(const IID& iid, void** object) {
   if (!object) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IOPCEventSubscriptionMgt) {
     *object = static_cast<IOPCEventSubscriptionMgt*>(this);
+  } else if (iid == IID_IOPCEventSubscriptionMgt2) {
+    *object = static_cast<IOPCEventSubscriptionMgt2*>(this);
   } else if (iid == IID_IConnectionPointContainer) {
     *object = static_cast<IConnectionPointContainer*>(this);
   } else {
@@ -75,7 +102,7 @@ void CAESubscription::Close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     pendingCount_ = 0;
-    refreshing_ = refreshReady_ = false;
+    refreshPhase_ = RefreshPhase::kIdle;
     refresh_.clear();
     keep = std::move(self_);
   }
@@ -187,25 +214,16 @@ HRESULT CAESubscription::GetReturnedAttributes(DWORD eventCategory, std::vector<
   });
 }
 
-void CAESubscription::AddAttributes(const std::vector<DWORD>& ids, const CAECondition& condition,
-                                    ONEVENTSTRUCT& event) {
-  event.pEventAttributes.assign(ids.size(), VARIANT());
-  CAEEngine::Instance().Callback().GetConditionAttributeValues(
-      0, static_cast<DWORD>(ids.size()), ids.data(), const_cast<CAECondition*>(&condition),
-      event.pEventAttributes.data());
-}
-
 HRESULT CAESubscription::Refresh(DWORD connection) {
   return Call("IOPCEventSubscriptionMgt::Refresh", [&]() -> HRESULT {
     if (!sinkPoint_.Find(connection)) return E_INVALIDARG;
     CAEEventFilter filter;
     std::map<DWORD, std::vector<DWORD>> attributes;
-    uint64_t id;
     {
       std::lock_guard lock(mutex_);
-      if (refreshing_) return OPC_E_BUSY;
-      refreshing_ = true;
-      id = ++refreshId_;
+      if (refreshPhase_ != RefreshPhase::kIdle) return OPC_E_BUSY;
+      refreshPhase_ = RefreshPhase::kCollecting;
+      refreshCancelled_ = false;
       filter = filter_;
       attributes = returnedAttributes_;
     }
@@ -213,23 +231,23 @@ HRESULT CAESubscription::Refresh(DWORD connection) {
     // locked in turn; delivered later by the delivery thread.
     std::vector<ONEVENTSTRUCT> events;
     for (const CAESourcePtr& source : g_SourceCache.Snapshot()) {
-      source->Lock();
+      std::lock_guard sourceLock(*source);
       for (int i = 0; CAECondition* c = source->GetConditionAt(i); ++i) {
         if (!c->NeedsRefresh()) continue;
         ONEVENTSTRUCT e;
         c->BuildEvent(0, e);
         if (!filter.Passes(e, source->Area())) continue;
         auto it = attributes.find(e.dwEventCategory);
-        if (it != attributes.end()) AddAttributes(it->second, *c, e);
+        if (it != attributes.end()) c->LatestAttributes(it->second, e.pEventAttributes);
         events.push_back(std::move(e));
       }
-      source->Unlock();
     }
     {
       std::lock_guard lock(mutex_);
-      if (!refreshing_ || refreshId_ != id) return S_OK;  // cancelled meanwhile
-      refresh_ = std::move(events);
-      refreshReady_ = true;
+      if (closed_) return S_OK;
+      // Cancelled meanwhile: nothing but the last callback.
+      if (!refreshCancelled_) refresh_ = std::move(events);
+      refreshPhase_ = RefreshPhase::kReady;
       refreshConnection_ = connection;
     }
     CAEEngine::Instance().Dispatcher().Wake();
@@ -240,10 +258,13 @@ HRESULT CAESubscription::Refresh(DWORD connection) {
 HRESULT CAESubscription::CancelRefresh(DWORD connection) {
   return Call("IOPCEventSubscriptionMgt::CancelRefresh", [&]() -> HRESULT {
     if (!sinkPoint_.Find(connection)) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
-    if (!refreshing_) return E_FAIL;
-    refreshing_ = refreshReady_ = false;
-    refresh_.clear();
+    {
+      std::lock_guard lock(mutex_);
+      if (refreshPhase_ == RefreshPhase::kIdle || refreshCancelled_) return E_FAIL;
+      refreshCancelled_ = true;
+      refresh_.clear();
+    }
+    CAEEngine::Instance().Dispatcher().Wake();
     return S_OK;
   });
 }
@@ -264,26 +285,56 @@ HRESULT CAESubscription::SetState(const BOOL* active, const DWORD* bufferTime, c
                                   OPCHANDLE clientSubscription, DWORD* revisedBufferTime, DWORD* revisedMaxSize) {
   return Call("IOPCEventSubscriptionMgt::SetState", [&]() -> HRESULT {
     if (!revisedBufferTime || !revisedMaxSize) return E_POINTER;
+    HRESULT revised;
     {
       std::lock_guard lock(mutex_);
+      DWORD newBufferTime = bufferTime ? *bufferTime : bufferTime_;
+      DWORD newMaxSize = maxSize ? *maxSize : maxSize_;
+      revised = Revise(newBufferTime, newMaxSize);
       if (active) {
-        active_ = *active != false;
+        bool wasActive = std::exchange(active_, *active != false);
         if (!active_) pendingCount_ = 0;  // an inactive subscription buffers nothing
+        if (active_ && !wasActive) lastCallback_ = Now();  // the keep-alive starts over
       }
-      if (bufferTime) bufferTime_ = *bufferTime;
-      if (maxSize) maxSize_ = *maxSize;
+      bufferTime_ = newBufferTime;
+      maxSize_ = newMaxSize;
       clientHandle_ = clientSubscription;
       *revisedBufferTime = bufferTime_;
       *revisedMaxSize = maxSize_;
     }
     CAEEngine::Instance().Dispatcher().Wake();  // the new buffer time or max size may make events due
+    return revised;
+  });
+}
+
+HRESULT CAESubscription::SetKeepAlive(DWORD keepAliveTime, DWORD* revisedKeepAliveTime) {
+  return Call("IOPCEventSubscriptionMgt2::SetKeepAlive", [&]() -> HRESULT {
+    if (!revisedKeepAliveTime) return E_POINTER;
+    DWORD used = keepAliveTime == 0 ? 0 : std::max(keepAliveTime, kMinKeepAliveMs);
+    {
+      std::lock_guard lock(mutex_);
+      keepAlive_ = used;
+      lastCallback_ = Now();
+    }
+    *revisedKeepAliveTime = used;
+    CAEEngine::Instance().Dispatcher().Wake();
+    return used == keepAliveTime ? S_OK : OPC_S_INVALIDKEEPALIVETIME;
+  });
+}
+
+HRESULT CAESubscription::GetKeepAlive(DWORD* keepAliveTime) {
+  return Call("IOPCEventSubscriptionMgt2::GetKeepAlive", [&]() -> HRESULT {
+    if (!keepAliveTime) return E_POINTER;
+    std::lock_guard lock(mutex_);
+    *keepAliveTime = keepAlive_;
     return S_OK;
   });
 }
 
-HRESULT CAESubscription::EnumConnectionPoints(void** enumerator) {
-  if (enumerator) *enumerator = nullptr;
-  return E_NOTIMPL;
+HRESULT CAESubscription::EnumConnectionPoints(IEnumConnectionPoints** enumerator) {
+  if (!enumerator) return E_POINTER;
+  sinkPoint_.AddRef();  // handed over to the enumerator
+  return CAEEnumConnectionPoints::Create({&sinkPoint_}, enumerator);
 }
 
 HRESULT CAESubscription::FindConnectionPoint(const IID& iid, IConnectionPoint** point) {
@@ -296,40 +347,30 @@ HRESULT CAESubscription::FindConnectionPoint(const IID& iid, IConnectionPoint** 
 }
 
 void CAESubscription::Offer(const ONEVENTSTRUCT& event, const CAECondition& condition) {
-  const ONEVENTSTRUCT* queued = &event;
-  std::optional<ONEVENTSTRUCT> withAttributes;
   std::unique_lock lock(mutex_);
   if (!active_ || closed_ || !filter_.Passes(event, condition.Parent()->Area())) return;
-  auto it = returnedAttributes_.find(event.dwEventCategory);
-  if (it != returnedAttributes_.end()) {
-    // The server fills the values outside this subscription's lock.
-    std::vector<DWORD> ids = it->second;
-    lock.unlock();
-    withAttributes.emplace(event);
-    AddAttributes(ids, condition, *withAttributes);
-    queued = &*withAttributes;
-    lock.lock();
-    if (!active_ || closed_) return;
-  }
   if (pendingCount_ >= kQueueLimit) {
     ++dropped_;
     return;
   }
   if (pendingCount_ == pending_.size()) pending_.emplace_back();
-  pending_[pendingCount_++] = *queued;
+  ONEVENTSTRUCT& queued = pending_[pendingCount_++];
+  queued = event;
+  auto it = returnedAttributes_.find(event.dwEventCategory);
+  if (it != returnedAttributes_.end()) condition.LatestAttributes(it->second, queued.pEventAttributes);
   bool wake = pendingCount_ == 1 || (maxSize_ && pendingCount_ == maxSize_);
   lock.unlock();
   if (wake) CAEEngine::Instance().Dispatcher().Wake();
 }
 
-CAESubscription::Clock::time_point CAESubscription::Deliver(Clock::time_point now) {
-  Clock::time_point next = Clock::time_point::max();
+uint64_t CAESubscription::Deliver(uint64_t now) {
+  uint64_t next = CAEEventDispatcher::kNever;
   SendLive(now, next);
-  SendRefresh();
+  SendRefresh(now);
   return next;
 }
 
-void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
+void CAESubscription::SendLive(uint64_t now, uint64_t& next) {
   CAEEngine& engine = CAEEngine::Instance();
   ComPtr<IOPCEventSink> sink = sinkPoint_.First();
   size_t count, dropped;
@@ -337,19 +378,30 @@ void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
   OPCHANDLE handle;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || (pendingCount_ == 0 && dropped_ == 0)) return;
-    Clock::time_point due = lastCallback_ + std::chrono::milliseconds(bufferTime_);
-    if (now < due && !(maxSize_ && pendingCount_ >= maxSize_)) {
-      next = due;
-      return;
+    if (closed_) return;
+    // The keep-alive: a callback at the latest this long after the last one.
+    uint64_t keepAliveDue = keepAlive_ && active_ && sink ? lastCallback_ + keepAlive_ : CAEEventDispatcher::kNever;
+    if (pendingCount_ == 0 && dropped_ == 0) {
+      if (now < keepAliveDue) {
+        next = std::min(next, keepAliveDue);
+        return;
+      }
+    } else {
+      uint64_t due = sentEvents_ ? lastEvents_ + bufferTime_ : 0;
+      if (now < due && now < keepAliveDue && !(maxSize_ && pendingCount_ >= maxSize_)) {
+        next = std::min(next, std::min(due, keepAliveDue));
+        return;
+      }
     }
     pending_.swap(delivering_);
     count = std::exchange(pendingCount_, 0);
     dropped = std::exchange(dropped_, 0);
     maxSize = maxSize_;
     handle = clientHandle_;
+    if (sink && (count || !dropped)) lastCallback_ = std::max(lastCallback_, now);
     if (sink && count) {
-      lastCallback_ = now;
+      lastEvents_ = now;
+      sentEvents_ = true;
       server_->NoteNotification();
     }
   }
@@ -359,6 +411,13 @@ void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
                                                          " events dropped, the client does not keep up");
   }
   if (!sink) return;
+  if (count == 0) {
+    if (dropped) return;
+    engine.Statistics().CountNotification();
+    sink->OnEvent(handle, false, false, 0, nullptr);
+    engine.TraceLine(4, "subscription " + std::to_string(handle) + ": keep-alive");
+    return;
+  }
   size_t chunk = maxSize ? maxSize : count;
   for (size_t offset = 0; offset < count; offset += chunk) {
     DWORD n = static_cast<DWORD>(std::min(chunk, count - offset));
@@ -376,40 +435,43 @@ void CAESubscription::SendLive(Clock::time_point now, Clock::time_point& next) {
   }
 }
 
-void CAESubscription::SendRefresh() {
+void CAESubscription::SendRefresh(uint64_t now) {
   CAEEngine& engine = CAEEngine::Instance();
   std::vector<ONEVENTSTRUCT> events;
   DWORD maxSize, connection;
   OPCHANDLE handle;
-  uint64_t id;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || !refreshReady_) return;
+    if (closed_ || refreshPhase_ != RefreshPhase::kReady) return;
     events.swap(refresh_);
-    refreshReady_ = false;
+    refreshPhase_ = RefreshPhase::kDelivering;
     maxSize = maxSize_;
     handle = clientHandle_;
     connection = refreshConnection_;
-    id = refreshId_;
   }
   ComPtr<IOPCEventSink> sink = sinkPoint_.Find(connection);
   const size_t total = events.size();
   const size_t chunk = maxSize ? maxSize : std::max<size_t>(total, 1);
   size_t offset = 0;
-  // An empty refresh still ends with one (empty) last callback.
-  do {
+  // Ends with one last callback, empty when nothing was found or the
+  // refresh was cancelled on the way.
+  while (sink) {
+    bool cancelled;
     {
       std::lock_guard lock(mutex_);
-      if (!sink || !refreshing_ || refreshId_ != id) break;  // gone or cancelled
+      if (closed_) break;
+      cancelled = refreshCancelled_;
+      lastCallback_ = std::max(lastCallback_, now);
     }
-    DWORD n = static_cast<DWORD>(std::min(chunk, total - offset));
-    BOOL last = offset + n >= total ? true : false;
+    DWORD n = cancelled ? 0 : static_cast<DWORD>(std::min(chunk, total - offset));
+    BOOL last = cancelled || offset + n >= total ? true : false;
     engine.Statistics().CountNotification();
     sink->OnEvent(handle, true, last, n, n ? events.data() + offset : nullptr);
     offset += n;
-  } while (offset < total);
-  engine.TraceLine(4, "subscription " + std::to_string(handle) + ": refresh of " + std::to_string(events.size()) +
+    if (last) break;
+  }
+  engine.TraceLine(4, "subscription " + std::to_string(handle) + ": refresh of " + std::to_string(offset) +
                           " events sent");
   std::lock_guard lock(mutex_);
-  if (refreshId_ == id) refreshing_ = false;
+  refreshPhase_ = RefreshPhase::kIdle;
 }

@@ -118,6 +118,7 @@ class RecordingEventSink final : public IOPCEventSink, public IOPCShutdown {
   }
   // For WaitUntil predicates, which run under the sink's lock.
   const std::vector<ONEVENTSTRUCT>& EventsUnlocked() const { return events_; }
+  const std::vector<Call>& CallsUnlocked() const { return calls_; }
   size_t Count() {
     std::lock_guard lock(mutex_);
     return events_.size();

@@ -2,6 +2,8 @@
 // area and by source.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "toolkit/server_callback.h"
 #include "toolkit_fixture.h"
 
@@ -104,14 +106,24 @@ TEST_F(AreaBrowserTest, DisabledAreasAndSourcesSendNothing) {
   Level("Plant/Unit1/TIC100.A")->Activate("Hi", "", true, nullptr);
   Level("Yard.A")->Activate("Hi", "", true, nullptr);
   ASSERT_TRUE(sink->WaitForEvents(1));
+  // Enabling a source inside a disabled area leaves it disabled; enabling
+  // the area brings back what is not disabled of its own.
+  std::string tic = "Plant/Unit1/TIC100.A";
   ASSERT_EQ(server_->EnableConditionBySource(1, &pic), S_OK);
-  ASSERT_TRUE(sink->WaitForEvents(2));
+  ASSERT_EQ(server_->DisableConditionBySource(1, &tic), S_OK);
+  EXPECT_FALSE(Level(pic)->Enabled());
+  ASSERT_EQ(server_->EnableConditionByArea(1, &plant), S_OK);
+  ASSERT_TRUE(sink->WaitForEvents(3));
   auto events = sink->Events();
   EXPECT_EQ(events[0].szSource, "Yard.A");
-  EXPECT_EQ(events[1].szSource, "Plant/Unit2/PIC200.A");
+  std::set<std::string> enabled{events[1].szSource, events[2].szSource};
+  EXPECT_EQ(enabled, (std::set<std::string>{"Plant/Unit1/TIC101.A", "Plant/Unit2/PIC200.A"}));
   EXPECT_EQ(events[1].wChangeMask, OPC_CHANGE_ENABLE_STATE);
   EXPECT_TRUE(Level("Plant/Unit1/TIC100.A")->Active()) << "state is kept while disabled";
-  EXPECT_EQ(recorder.changes, (std::vector<std::string>{"Plant area off", "Plant/Unit2/PIC200.A source on"}));
+  EXPECT_FALSE(Level("Plant/Unit1/TIC100.A")->Enabled());
+  EXPECT_EQ(recorder.changes,
+            (std::vector<std::string>{"Plant area off", "Plant/Unit2/PIC200.A source on",
+                                      "Plant/Unit1/TIC100.A source off", "Plant area on"}));
   g_ServerInterface.SetCallbackObject(nullptr);
 }
 

@@ -1,9 +1,11 @@
 // The event server object: client acknowledgement and its callback, client
-// life, shutdown requests, statistics, queries and condition state.
+// life, shutdown requests, statistics, queries and condition state with the
+// attributes of the latest notification.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "toolkit/server_callback.h"
@@ -331,6 +333,51 @@ TEST_F(EventServerTest, ConditionStateWithAttributes) {
   EXPECT_EQ(state.dwASCSeverity, 1u);
   EXPECT_EQ(server->GetConditionState("Plant/Unit1/TIC100.A", "Bit", 0, nullptr, &state), E_INVALIDARG);
   EXPECT_EQ(server->GetConditionState("Nope", "Level", 0, nullptr, &state), E_INVALIDARG);
+  g_ServerInterface.SetCallbackObject(&callback_);
+}
+
+TEST_F(EventServerTest, StateEventsAndRefreshCarryTheLatestNotificationsAttributes) {
+  // The server's attribute slots, which may change between notifications.
+  struct Slots : RecordingCallback {
+    std::mutex mutex;
+    std::string text = "c0";
+    BOOL GetConditionAttributeValues(LONG, DWORD count, const DWORD* ids, CAECondition*, VARIANT* values) override {
+      std::lock_guard lock(mutex);
+      for (DWORD i = 0; i < count; ++i) values[i] = VARIANT::Bstr(text + "#" + std::to_string(ids[i]));
+      return true;
+    }
+    void Set(const std::string& t) {
+      std::lock_guard lock(mutex);
+      text = t;
+    }
+  } slots;
+  g_ServerInterface.SetCallbackObject(&slots);
+  ComPtr<IOPCEventServer> server = Connect();
+  auto sink = RecordingEventSink::Make();
+  DWORD cookie = 0;
+  auto subscription = Subscribe(server.Get(), sink.Get(), 0, 0, 7, &cookie);
+  DWORD comment = kCommentAttribute;
+  ASSERT_EQ(subscription->SelectReturnedAttributes(kLevelCategory, 1, &comment), S_OK);
+  CAECondition* level = Level("Plant/Unit1/TIC100.A");
+  level->Activate("Hi", "high", true, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(1));
+  slots.Set("c1");  // no notification yet
+
+  const DWORD ids[] = {kUserAttribute, kCommentAttribute};
+  OPCCONDITIONSTATE state;
+  ASSERT_EQ(server->GetConditionState("Plant/Unit1/TIC100.A", "Level", 2, ids, &state), S_OK);
+  EXPECT_EQ(state.pEventAttributes, (std::vector<VARIANT>{VARIANT::Bstr("c0#1"), VARIANT::Bstr("c0#0")}));
+  ASSERT_EQ(subscription->Refresh(cookie), S_OK);
+  ASSERT_TRUE(sink->WaitForEvents(2));
+  auto events = sink->Events();
+  EXPECT_EQ(events[0].pEventAttributes, std::vector<VARIANT>{VARIANT::Bstr("c0#0")});
+  EXPECT_EQ(events[1].pEventAttributes, std::vector<VARIANT>{VARIANT::Bstr("c0#0")}) << "the refresh too";
+
+  level->Quality(WORD{0x18});
+  ASSERT_TRUE(sink->WaitForEvents(3));
+  EXPECT_EQ(sink->Events()[2].pEventAttributes, std::vector<VARIANT>{VARIANT::Bstr("c1#0")});
+  ASSERT_EQ(server->GetConditionState("Plant/Unit1/TIC100.A", "Level", 2, ids, &state), S_OK);
+  EXPECT_EQ(state.pEventAttributes, (std::vector<VARIANT>{VARIANT::Bstr("c1#1"), VARIANT::Bstr("c1#0")}));
   g_ServerInterface.SetCallbackObject(&callback_);
 }
 

@@ -1,6 +1,7 @@
-// Subscriptions: filters, grouping by max size, state, refresh, returned
-// attributes, name validation, connection points, and clients that leave
-// from inside OnEvent.
+// Subscriptions: filters, grouping by max size, state and its limits,
+// refresh and its cancelling, returned attributes, name validation,
+// connection points and their enumeration, and clients that leave from
+// inside OnEvent.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include "tests/support/debug_capture.h"
 #include "toolkit/engine.h"
 #include "toolkit/server_callback.h"
+#include "toolkit/subscription.h"
 #include "toolkit_fixture.h"
 
 namespace {
@@ -193,14 +195,182 @@ TEST_F(SubscriptionTest, RefreshIsBusyUntilDeliveredAndCanBeCancelled) {
   EXPECT_EQ(subscription->CancelRefresh(cookie), S_OK);
   sink->SetHook(nullptr);
   release = true;
-  // The cancelled refresh sends nothing more; a new one runs to its end.
+  // The cancelled refresh ends with one empty last callback; a new one runs
+  // to its end.
   ASSERT_TRUE(Eventually([&] { return subscription->Refresh(cookie) == S_OK; }));
   ASSERT_TRUE(Eventually([&] {
     auto calls = sink->Calls();
-    return !calls.empty() && calls.back().lastRefresh;
+    return calls.size() >= 4 && calls.back().lastRefresh;
   }));
   auto calls = sink->Calls();
-  EXPECT_EQ(calls.size(), 3u) << "one held call, then the new refresh's two";
+  ASSERT_EQ(calls.size(), 4u) << "one held call, the cancelled refresh's end, then the new refresh's two";
+  EXPECT_FALSE(calls[0].lastRefresh);
+  EXPECT_TRUE(calls[1].refresh);
+  EXPECT_TRUE(calls[1].lastRefresh);
+  EXPECT_EQ(calls[1].count, 0u);
+  EXPECT_EQ(calls[2].count, 1u);
+  EXPECT_FALSE(calls[2].lastRefresh);
+}
+
+TEST_F(SubscriptionTest, ACancelledRefreshEndsWithOneEmptyLastCallback) {
+  auto sink = RecordingEventSink::Make();
+  DWORD cookie = 0;
+  auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 0, 7, &cookie);
+  std::string ours[] = {"Plant/Unit1/TIC100.A", "Plant/Unit2/PIC200.A"};
+  ASSERT_EQ(subscription->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 0, nullptr, 2, ours), S_OK);
+  Level(ours[0])->Activate("Hi", "", true, nullptr);
+  Level(ours[1])->Activate("Hi", "", true, nullptr);
+  ASSERT_TRUE(sink->WaitForEvents(2));
+  sink->Clear();
+
+  // Another client's sink holds the delivery thread, so the refresh is
+  // ready but not on its way when it is cancelled.
+  auto blockerSink = RecordingEventSink::Make();
+  auto blocker = Subscribe(server_.Get(), blockerSink.Get());
+  std::string yard = "Yard/FIC300.A";
+  ASSERT_EQ(blocker->SetFilter(OPC_ALL_EVENTS, 0, nullptr, 1, 1000, 0, nullptr, 1, &yard), S_OK);
+  std::atomic<bool> inside{false}, release{false};
+  blockerSink->SetHook([&](const ONEVENTSTRUCT&) {
+    inside = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  Level(yard)->Activate("Hi", "", true, nullptr);
+  ASSERT_TRUE(Eventually([&] { return inside.load(); }));
+
+  ASSERT_EQ(subscription->Refresh(cookie), S_OK);
+  EXPECT_EQ(subscription->Refresh(cookie), OPC_E_BUSY);
+  EXPECT_EQ(subscription->CancelRefresh(cookie + 1), E_INVALIDARG);
+  EXPECT_EQ(subscription->CancelRefresh(cookie), S_OK);
+  EXPECT_EQ(subscription->CancelRefresh(cookie), E_FAIL) << "cancelled already";
+  EXPECT_EQ(subscription->Refresh(cookie), OPC_E_BUSY) << "until its last callback is made";
+  blockerSink->SetHook(nullptr);
+  release = true;
+
+  ASSERT_TRUE(Eventually([&] { return subscription->Refresh(cookie) == S_OK; }));
+  ASSERT_TRUE(Eventually([&] {
+    auto calls = sink->Calls();
+    return calls.size() >= 2 && calls.back().lastRefresh;
+  }));
+  auto calls = sink->Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_TRUE(calls[0].refresh);
+  EXPECT_TRUE(calls[0].lastRefresh);
+  EXPECT_EQ(calls[0].count, 0u) << "nothing of the cancelled refresh";
+  EXPECT_EQ(calls[1].count, 2u) << "the next one in full";
+}
+
+TEST_F(SubscriptionTest, RequestsBeyondTheServersLimitsAreRevised) {
+  const DWORD maxBuffer = CAESubscription::kMaxBufferTimeMs;
+  const DWORD maxSize = static_cast<DWORD>(CAESubscription::kQueueLimit);
+  ComPtr<IUnknown> unknown;
+  DWORD buffer = 0, size = 0;
+  EXPECT_EQ(server_->CreateEventSubscription(true, maxBuffer + 1, 10, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(),
+                                             &buffer, &size),
+            OPC_S_INVALIDBUFFERTIME);
+  EXPECT_EQ(buffer, maxBuffer);
+  EXPECT_EQ(size, 10u);
+  EXPECT_EQ(server_->CreateEventSubscription(true, 100, maxSize + 1, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(),
+                                             &buffer, &size),
+            OPC_S_INVALIDMAXSIZE);
+  EXPECT_EQ(buffer, 100u);
+  EXPECT_EQ(size, maxSize);
+  EXPECT_EQ(server_->CreateEventSubscription(true, UINT32_MAX, UINT32_MAX, 1, IID_IOPCEventSubscriptionMgt,
+                                             unknown.Put(), &buffer, &size),
+            OPC_S_INVALIDMAXSIZE)
+      << "the max size's code when both are revised";
+  EXPECT_EQ(buffer, maxBuffer);
+  EXPECT_EQ(size, maxSize);
+
+  ComPtr<IOPCEventSubscriptionMgt> subscription;
+  ASSERT_EQ(unknown.As(IID_IOPCEventSubscriptionMgt, subscription), S_OK);
+  BOOL active;
+  DWORD stateBuffer, stateSize;
+  OPCHANDLE handle;
+  ASSERT_EQ(subscription->GetState(&active, &stateBuffer, &stateSize, &handle), S_OK);
+  EXPECT_EQ(stateBuffer, maxBuffer) << "the revised values are the ones in use";
+  EXPECT_EQ(stateSize, maxSize);
+
+  DWORD wantBuffer = maxBuffer + 5, wantSize = 0, zero = 0;
+  EXPECT_EQ(subscription->SetState(nullptr, &wantBuffer, &wantSize, 1, &buffer, &size), OPC_S_INVALIDBUFFERTIME);
+  EXPECT_EQ(buffer, maxBuffer);
+  EXPECT_EQ(size, 0u) << "0 stays no limit";
+  wantSize = maxSize + 5;
+  EXPECT_EQ(subscription->SetState(nullptr, &zero, &wantSize, 1, &buffer, &size), OPC_S_INVALIDMAXSIZE);
+  EXPECT_EQ(buffer, 0u);
+  EXPECT_EQ(size, maxSize);
+  EXPECT_EQ(subscription->SetState(nullptr, nullptr, nullptr, 1, &buffer, &size), S_OK);
+  EXPECT_EQ(server_->CreateEventSubscription(true, 0, 0, 1, IID_IOPCEventSubscriptionMgt, unknown.Put(), &buffer,
+                                             &size),
+            S_OK);
+}
+
+TEST_F(SubscriptionTest, ConnectionPointsAndConnectionsAreEnumerated) {
+  // The event server's one point, IOPCShutdown.
+  ComPtr<IConnectionPointContainer> serverPoints;
+  ASSERT_EQ(server_.As(IID_IConnectionPointContainer, serverPoints), S_OK);
+  ComPtr<IEnumConnectionPoints> points;
+  ASSERT_EQ(serverPoints->EnumConnectionPoints(points.Put()), S_OK);
+  IConnectionPoint* got[2] = {nullptr, nullptr};
+  ULONG fetched = 9;
+  EXPECT_EQ(points->Next(2, got, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 1u);
+  IID iid;
+  ASSERT_EQ(got[0]->GetConnectionInterface(&iid), S_OK);
+  EXPECT_EQ(iid, IID_IOPCShutdown);
+  got[0]->Release();
+  EXPECT_EQ(points->Next(1, got, nullptr), S_FALSE) << "at the end";
+  EXPECT_EQ(points->Next(2, got, nullptr), E_POINTER);
+  ASSERT_EQ(points->Reset(), S_OK);
+  EXPECT_EQ(points->Skip(1), S_OK);
+  EXPECT_EQ(points->Skip(1), S_FALSE);
+  ASSERT_EQ(points->Reset(), S_OK);
+  ComPtr<IEnumConnectionPoints> clone;
+  ASSERT_EQ(points->Clone(clone.Put()), S_OK);
+  ASSERT_EQ(points->Next(1, got, nullptr), S_OK);
+  got[0]->Release();
+  ASSERT_EQ(clone->Next(1, got, &fetched), S_OK) << "a clone keeps its own position";
+  got[0]->Release();
+  ComPtr<IEnumConnections> wrong;
+  EXPECT_EQ(points.As(IID_IEnumConnections, wrong), E_NOINTERFACE);
+
+  // Its connections, in the order they were advised.
+  auto first = RecordingEventSink::Make(), second = RecordingEventSink::Make();
+  DWORD firstCookie = 0, secondCookie = 0;
+  Advise(server_.Get(), IID_IOPCShutdown, static_cast<IOPCShutdown*>(first.Get()), &firstCookie);
+  Advise(server_.Get(), IID_IOPCShutdown, static_cast<IOPCShutdown*>(second.Get()), &secondCookie);
+  ComPtr<IConnectionPoint> shutdown;
+  ASSERT_EQ(serverPoints->FindConnectionPoint(IID_IOPCShutdown, shutdown.Put()), S_OK);
+  ComPtr<IEnumConnections> connections;
+  ASSERT_EQ(shutdown->EnumConnections(connections.Put()), S_OK);
+  ASSERT_EQ(shutdown->Unadvise(firstCookie), S_OK);
+  CONNECTDATA data[3];
+  EXPECT_EQ(connections->Next(3, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 2u) << "the connections at the time of the call";
+  EXPECT_EQ(data[0].dwCookie, firstCookie);
+  EXPECT_EQ(data[0].pUnk, static_cast<IUnknown*>(static_cast<IOPCShutdown*>(first.Get())));
+  EXPECT_EQ(data[1].dwCookie, secondCookie);
+  for (ULONG i = 0; i < fetched; ++i) data[i].pUnk->Release();
+
+  // The subscription's one point, IOPCEventSink, outliving the client's
+  // references to the subscription.
+  auto sink = RecordingEventSink::Make();
+  DWORD cookie = 0;
+  auto subscription = Subscribe(server_.Get(), sink.Get(), 0, 0, 7, &cookie);
+  ComPtr<IConnectionPointContainer> subscriptionPoints;
+  ASSERT_EQ(subscription.As(IID_IConnectionPointContainer, subscriptionPoints), S_OK);
+  ASSERT_EQ(subscriptionPoints->EnumConnectionPoints(points.Put()), S_OK);
+  subscription.Reset();
+  subscriptionPoints.Reset();
+  ASSERT_EQ(points->Next(1, got, nullptr), S_OK);
+  ComPtr<IConnectionPoint> sinkPoint = ComPtr<IConnectionPoint>::Attach(got[0]);
+  points.Reset();
+  ASSERT_EQ(sinkPoint->GetConnectionInterface(&iid), S_OK);
+  EXPECT_EQ(iid, IID_IOPCEventSink);
+  ASSERT_EQ(sinkPoint->EnumConnections(connections.Put()), S_OK);
+  ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
+  EXPECT_EQ(data[0].dwCookie, cookie);
+  EXPECT_EQ(data[0].pUnk, static_cast<IUnknown*>(static_cast<IOPCEventSink*>(sink.Get())));
+  data[0].pUnk->Release();
 }
 
 TEST_F(SubscriptionTest, ReturnedAttributesAreFilledWhenTheEventIsMade) {

@@ -89,6 +89,22 @@ TEST_F(AckRoadTest, WhileTheServerItselfAcknowledgesNothingIsWrittenOrRecorded) 
   EXPECT_TRUE(LogRecords(logFolder_).empty());
 }
 
+TEST_F(AckRoadTest, ADisabledConditionIsNeitherWrittenBackNorRecorded) {
+  ONEVENTSTRUCT alarm = RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
+  std::string area = "Plant/Tanks";
+  ASSERT_EQ(server_->DisableConditionByArea(1, &area), S_OK);
+  EXPECT_EQ(Acknowledge(alarm, "operator1", "while disabled"), E_INVALIDARG);
+  EXPECT_TRUE(FcWrites().empty());
+  EXPECT_TRUE(LogRecords(logFolder_).empty());
+
+  ASSERT_EQ(server_->EnableConditionByArea(1, &area), S_OK);
+  EXPECT_EQ(Acknowledge(alarm, "operator1", "enabled again"), S_OK);
+  EXPECT_EQ(FcWrites().size(), 1u);
+  std::vector<AckRecord> records = LogRecords(logFolder_);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].comment, "enabled again");
+}
+
 TEST_F(AckRoadTest, AStaleActivationTimeIsRecordedAndNotWritten) {
   ONEVENTSTRUCT alarm = RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
   CDerivedSource* source = Source(kLevelSource);
@@ -106,7 +122,7 @@ TEST_F(AckRoadTest, AStaleActivationTimeIsRecordedAndNotWritten) {
 }
 
 TEST_F(AckRoadTest, ClientsGetItemIdsAndAttributeValuesFromTheCallback) {
-  RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
+  ONEVENTSTRUCT alarm = RaiseAlarm("N1.LIC1.AS", kLevelSource, 3, 0x01, PlantTime(10));
   const DWORD ids[] = {0, 1};
   std::vector<std::string> items, nodes;
   std::vector<CLSID> clsids;
@@ -118,8 +134,14 @@ TEST_F(AckRoadTest, ClientsGetItemIdsAndAttributeValuesFromTheCallback) {
   EXPECT_EQ(server_->TranslateToItemIDs(kLevelSource, 1, "Level", "Hi", 2, otherCategory, &items, &nodes, &clsids),
             E_INVALIDARG);
 
+  // The values are those the latest notification carried: a slot filled
+  // afterwards shows with the next one.
   Source(kLevelSource)->SetAttributeValue(1, VARIANT::Bstr("Jo Operator"));
   OPCCONDITIONSTATE state;
+  ASSERT_EQ(server_->GetConditionState(kLevelSource, "Level", 2, ids, &state), S_OK);
+  ASSERT_EQ(state.pEventAttributes.size(), 2u);
+  EXPECT_EQ(state.pEventAttributes[1], VARIANT::Bstr(""));
+  EXPECT_EQ(Acknowledge(alarm, "operator1", ""), S_OK);
   ASSERT_EQ(server_->GetConditionState(kLevelSource, "Level", 2, ids, &state), S_OK);
   ASSERT_EQ(state.pEventAttributes.size(), 2u);
   EXPECT_EQ(state.pEventAttributes[1], VARIANT::Bstr("Jo Operator"));
