@@ -1,6 +1,8 @@
 // aereg, run as a program against the test's private registry store.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,11 +15,6 @@
 
 namespace {
 
-struct Result {
-  int exitCode = -1;
-  std::string out, err;
-};
-
 std::string TempFile(const std::string& name) { return std::string(getenv("TMPDIR")) + "/" + name; }
 
 std::string ReadFile(const std::string& path) {
@@ -29,24 +26,10 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
+using Result = ProgramResult;
+
 Result Aereg(std::vector<std::string> args, const std::string& input = "") {
-  const std::string in = TempFile("stdin"), out = TempFile("stdout"), err = TempFile("stderr");
-  WriteFile(in, input);
-  args.insert(args.begin(), AEREG_PATH);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open(in.c_str(), O_RDONLY), 0);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+  return RunProgram(AEREG_PATH, std::move(args), input);
 }
 
 const std::string kKey = "HKLM\\SOFTWARE\\Brixham\\Test";

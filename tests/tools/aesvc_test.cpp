@@ -2,6 +2,8 @@
 // with the test service program as the service.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,33 +15,9 @@
 
 namespace {
 
-struct Result {
-  int exitCode = -1;
-  std::string out, err;
-};
+using Result = ProgramResult;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Result Aesvc(std::vector<std::string> args) {
-  const std::string tmp = getenv("TMPDIR"), out = tmp + "/stdout", err = tmp + "/stderr";
-  args.insert(args.begin(), AESVC_PATH);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-}
+Result Aesvc(std::vector<std::string> args) { return RunProgram(AESVC_PATH, std::move(args)); }
 
 class AesvcTool : public ServiceTest {};
 
