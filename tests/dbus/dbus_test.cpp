@@ -114,7 +114,7 @@ class DBusTest : public testing::Test {
   // client's call starts a second one).
   static pid_t StartServer() {
     pid_t server = Spawn(kBin + "/aeserver");
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 600; ++i) {
       if (Shell("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
                 "org.freedesktop.DBus.NameHasOwner string:Corvane.OPCAEqrxServer._1")
               .out.find("boolean true") != std::string::npos) {
@@ -160,7 +160,7 @@ TEST_F(DBusTest, AClientKilledReleasesItsObjectsAndAsLastClientEndsTheServer) {
   // The server is up and the subscriber has its objects once a second
   // client sees two clients on the bus.
   bool both = false;
-  for (int i = 0; i < 100 && !both; ++i) {
+  for (int i = 0; i < 300 && !both; ++i) {
     both = Client("status").out.find("bus clients: 2") != std::string::npos;
     if (!both) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
