@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 
@@ -16,6 +18,8 @@
 #include "platform/com_init.h"
 #include "platform/debug.h"
 #include "platform/mmtimer.h"
+#include "toolkit/dbus/dbus_names.h"
+#include "toolkit/dbus/dbus_service_file.h"
 #include "toolkit/server_interface.h"
 #include "ui/resource_library.h"
 
@@ -42,6 +46,10 @@ CTolkAELumServerApp::CTolkAELumServerApp(std::string commandLine)
 
 CTolkAELumServerApp::~CTolkAELumServerApp() = default;
 
+std::string CTolkAELumServerApp::BusName() {
+  return aedbus::BusNameFromProgId(CServerCore::Registration().progId);
+}
+
 std::string CTolkAELumServerApp::AppName() { return ProgramPath().stem().string(); }
 
 std::string CTolkAELumServerApp::ProgramFolder() { return ProgramPath().parent_path().string(); }
@@ -67,9 +75,13 @@ bool CTolkAELumServerApp::InitInstance() {
   switch (FindRegistrationSwitch(commandLine_)) {
     case RegistrationSwitch::UnregServer:
       g_ServerInterface.UnregisterServer();
+      CAEDBusServiceFile::Remove(BusName(), nullptr);
       return false;
     case RegistrationSwitch::RegServer:
       g_ServerInterface.RegisterServer();
+      if (std::string error; !CAEDBusServiceFile::Write(BusName(), ProgramPath().string(), &error)) {
+        std::fprintf(stderr, "aeserver: %s\n", error.c_str());
+      }
       return false;
     case RegistrationSwitch::None:
       break;
@@ -90,6 +102,20 @@ bool CTolkAELumServerApp::InitInstance() {
   core_.CreateAlarmLog();
   frame_->update();
   core_.Connect();
+  // Other processes reach the server once it is whole; without a bus it
+  // still serves the clients in its own process.
+  std::string error;
+  switch (transport_.Start(kServerClsid, CServerCore::Registration().progId, AeDBusBus::kSession, &error)) {
+    case AeDBusStart::kStarted:
+    case AeDBusStart::kAlreadyStarted:
+      break;
+    case AeDBusStart::kNoBus:
+      std::fprintf(stderr, "aeserver: no session bus (%s); serving no other processes\n", error.c_str());
+      break;
+    case AeDBusStart::kNameTaken:
+      std::fprintf(stderr, "aeserver: the bus name is taken (%s); serving no other processes\n", error.c_str());
+      break;
+  }
   return true;
 }
 
@@ -98,6 +124,7 @@ int CTolkAELumServerApp::ExitInstance(int exitCode) {
   if (messageBoxes_) messageBoxes_->Close();
   frame_.reset();
   CResourceLibrary::Free();
+  transport_.Stop();
   core_.Stop();
   messageBoxes_.reset();
   if (comInitialized_) {

@@ -8,7 +8,8 @@
 // QApplication exists. InitInstance false: the process is to end at once
 // (resource library missing, toolkit not initialised, a registration switch
 // handled, no window); ExitInstance runs in every case and copes with what
-// was never created. The application name (the program file's base name)
+// was never created. The D-Bus transport starts last and stops first, so
+// that other processes see only a whole server. The application name (the program file's base name)
 // names the per-user settings key and captions the message boxes.
 #pragma once
 
@@ -19,6 +20,7 @@
 #include "app/frame_window_link.h"
 #include "app/profile.h"
 #include "server/server_core.h"
+#include "toolkit/dbus/dbus_transport.h"
 
 class CMainFrame;
 class CMainThreadMessageBoxSink;
@@ -41,6 +43,8 @@ class CTolkAELumServerApp {
   // The program file's base name, and its folder.
   static std::string AppName();
   static std::string ProgramFolder();
+  // The session bus name that other processes call (and activate).
+  static std::string BusName();
 
   // Null before the window exists and after exit.
   CMainFrame* MainFrame() const { return frame_.get(); }
@@ -54,6 +58,7 @@ class CTolkAELumServerApp {
   std::string commandLine_;
   CFrameWindowLink link_;
   CServerCore core_;
+  CAEDBusTransport transport_;
   CProfile profile_;
   std::unique_ptr<CTolkAELumServerDoc> document_;
   std::unique_ptr<CMainFrame> frame_;

@@ -1,0 +1,216 @@
+// The program served on a private bus, reached only from other processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+const std::string kBin = BIN_DIR;
+
+struct Result {
+  int rc;
+  std::string out;
+};
+
+Result Shell(const std::string& command) {
+  Result r{-1, {}};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+  int status = pclose(pipe);
+  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+pid_t Spawn(const std::string& command) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for the child's end; false after timeoutMs.
+bool WaitExit(pid_t pid, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// The first --json line of an active condition waiting for acknowledgement.
+std::string FirstUnacked(const std::string& lines) {
+  for (size_t at = 0; at < lines.size();) {
+    size_t end = lines.find('\n', at);
+    std::string line = lines.substr(at, end == std::string::npos ? end : end - at);
+    if (line.find("\"acked\":false") != std::string::npos && line.find("\"ackRequired\":true") != std::string::npos &&
+        line.find("\"active\":true") != std::string::npos) {
+      return line;
+    }
+    at = end == std::string::npos ? end : end + 1;
+  }
+  return {};
+}
+
+class DBusTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string data = std::getenv("XDG_DATA_HOME");
+    std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::ofstream(runtime + "/bus.conf")
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+           "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>session</type><listen>unix:dir=" << runtime << "</listen>"
+        << "<servicedir>" << data << "/dbus-1/services</servicedir>"
+        << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    FILE* daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + runtime + "/bus.conf")
+                             .c_str(), "r");
+    ASSERT_TRUE(daemon);
+    char address[512] = {}, pid[32] = {};
+    ASSERT_TRUE(fgets(address, sizeof address, daemon));
+    ASSERT_TRUE(fgets(pid, sizeof pid, daemon));
+    pclose(daemon);
+    std::string a = address;
+    a.erase(a.find_last_not_of("\n") + 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", a.c_str(), 1);
+    busPid_ = std::atoi(pid);
+    ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_config.so").rc);
+    ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_opc.so").rc);
+    Result reg = Shell(kBin + "/aeserver -RegServer");
+    ASSERT_EQ(0, reg.rc) << reg.out;
+  }
+  void TearDown() override {
+    if (busPid_ <= 0) return;
+    // The servers that the bus started go with it.
+    std::string task = "/proc/" + std::to_string(busPid_) + "/task/" + std::to_string(busPid_) + "/children";
+    std::ifstream children(task);
+    for (pid_t child; children >> child;) kill(child, SIGKILL);
+    kill(busPid_, SIGTERM);
+  }
+
+  static Result Client(const std::string& args) { return Shell(kBin + "/aeclient " + args); }
+  void RandomChanges(int perSecond) {
+    Shell(kBin + "/aereg add \"HKLM\\SOFTWARE\\Ralto\\OPC Server\" /v RandomChangesPerSecond /t REG_DWORD /d " +
+        std::to_string(perSecond) + " /f");
+  }
+
+  // The program started by hand, once it owns its bus name (so that no
+  // client's call starts a second one).
+  static pid_t StartServer() {
+    pid_t server = Spawn(kBin + "/aeserver");
+    for (int i = 0; i < 600; ++i) {
+      if (Shell("dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                "org.freedesktop.DBus.NameHasOwner string:Corvane.OPCAEqrxServer._1")
+              .out.find("boolean true") != std::string::npos) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return server;
+  }
+
+  pid_t busPid_ = -1;
+};
+
+TEST_F(DBusTest, FirstCallStartsTheServerAndTheLastClientEndsIt) {
+  Result status = Client("status");
+  ASSERT_EQ(0, status.rc) << status.out;
+  EXPECT_NE(std::string::npos, status.out.find("state: running")) << status.out;
+  EXPECT_NE(std::string::npos, status.out.find("vendor: Veltrocorp")) << status.out;
+  // The client has gone, so the server that the bus started has ended too.
+  Result again = Shell("sleep 2; dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+                     "org.freedesktop.DBus.NameHasOwner string:Corvane.OPCAEqrxServer._1");
+  EXPECT_NE(std::string::npos, again.out.find("boolean false")) << again.out;
+
+  // Without a registration nothing answers: a clear error and its own code.
+  ASSERT_EQ(0, Shell(kBin + "/aeserver -UnregServer").rc);
+  Result gone = Client("status");
+  EXPECT_EQ(3, gone.rc) << gone.out;
+  EXPECT_NE(std::string::npos, gone.out.find("ServiceUnknown")) << gone.out;
+}
+
+TEST_F(DBusTest, EveryMethodFromPythonOwnersMalformedCallsAndTheServerKeepsServing) {
+  Result py = Shell(std::string("/usr/bin/python3 ") + PYTHON_CLIENT);
+  EXPECT_EQ(0, py.rc) << py.out;
+  EXPECT_NE(std::string::npos, py.out.find("every method: ok")) << py.out;
+  Result example = Shell(std::string("/usr/bin/python3 ") + EXAMPLE_CLIENT + " --seconds 2");
+  EXPECT_EQ(0, example.rc) << example.out;
+  EXPECT_NE(std::string::npos, example.out.find("server state 1")) << example.out;
+}
+
+TEST_F(DBusTest, AClientKilledReleasesItsObjectsAndAsLastClientEndsTheServer) {
+  pid_t server = StartServer();
+  pid_t subscriber = Spawn(kBin + "/aeclient subscribe");
+  // The server is up and the subscriber has its objects once a second
+  // client sees two clients on the bus.
+  bool both = false;
+  for (int i = 0; i < 300 && !both; ++i) {
+    both = Client("status").out.find("bus clients: 2") != std::string::npos;
+    if (!both) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(both);
+  kill(subscriber, SIGKILL);
+  waitpid(subscriber, nullptr, 0);
+  EXPECT_TRUE(WaitExit(server, 15'000)) << "the server outlived its last client";
+  if (kill(server, 0) == 0) kill(server, SIGKILL), waitpid(server, nullptr, 0);
+}
+
+TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
+  RandomChanges(40);
+  pid_t server = StartServer();
+  // A client that holds the server while the others come and go.
+  pid_t holder = Spawn(kBin + "/aeclient subscribe");
+  Result events = Client("subscribe --json --count 5 --seconds 20");
+  ASSERT_EQ(0, events.rc) << events.out;
+  EXPECT_NE(std::string::npos, events.out.find("\"source\":")) << events.out;
+
+  // An active alarm waiting for its acknowledgement, from a refresh.
+  Result refresh;
+  std::string line;
+  for (int attempt = 0; attempt < 40 && line.empty(); ++attempt) {
+    if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    refresh = Client("refresh --json --severity 500-1000");
+    ASSERT_EQ(0, refresh.rc) << refresh.out;
+    line = FirstUnacked(refresh.out);
+  }
+  ASSERT_FALSE(line.empty()) << refresh.out;
+  auto field = [&](const char* name) {
+    size_t at = line.find(std::string("\"") + name + "\":\"") + std::strlen(name) + 4;
+    return line.substr(at, line.find('"', at) - at);
+  };
+  std::string source = field("source"), condition = field("condition");
+  Result ack = Client("ack '" + source + "' '" + condition + "' --comment 'checked on site' --operator tester");
+  EXPECT_EQ(0, ack.rc) << ack.out;
+  EXPECT_NE(std::string::npos, ack.out.find("acknowledged")) << ack.out;
+  Result state = Client("conditions '" + source + "'");
+  EXPECT_NE(std::string::npos, state.out.find("by tester")) << state.out;
+
+  Result usage = Client("ack '" + source + "' '" + condition + "'");
+  EXPECT_EQ(2, usage.rc);
+  Result unknown = Client("conditions NoSuchSource");
+  EXPECT_EQ(1, unknown.rc) << unknown.out;
+  EXPECT_EQ(0, Client("disable --area Tank_Farm").rc);
+  EXPECT_EQ(0, Client("enable --area Tank_Farm").rc);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  kill(server, SIGTERM);
+  if (!WaitExit(server, 10'000)) kill(server, SIGKILL), waitpid(server, nullptr, 0);
+}
+
+}  // namespace

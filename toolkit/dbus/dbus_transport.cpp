@@ -1,0 +1,344 @@
+#include "toolkit/dbus/dbus_transport.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "platform/class_factory.h"
+#include "toolkit/dbus/dbus_names.h"
+#include "toolkit/dbus/dbus_transport_impl.h"
+#include "toolkit/dbus/dbus_wire.h"
+
+using aedbus::CExported;
+using aedbus::COutbox;
+
+namespace {
+
+void Wake(int fd) {
+  uint64_t one = 1;
+  (void)!write(fd, &one, sizeof one);
+}
+
+// The client's sink on a subscription, or its IOPCShutdown sink: turns the
+// call into an outbox item for the bus thread.
+class CSinkProxy final : public IOPCEventSink, public IOPCShutdown {
+ public:
+  CSinkProxy(std::shared_ptr<COutbox> outbox, std::string path) : outbox_(std::move(outbox)), path_(std::move(path)) {}
+
+  HRESULT QueryInterface(const IID& iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IOPCEventSink) {
+      *object = static_cast<IOPCEventSink*>(this);
+    } else if (iid == IID_IOPCShutdown) {
+      *object = static_cast<IOPCShutdown*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return refs_.Increment(); }
+  ULONG Release() override {
+    ULONG left = refs_.Decrement();
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT OnEvent(OPCHANDLE handle, BOOL refresh, BOOL lastRefresh, DWORD count,
+                  const ONEVENTSTRUCT* events) override {
+    COutbox::Item item;
+    item.path = path_;
+    item.handle = handle;
+    item.refresh = refresh;
+    item.lastRefresh = lastRefresh;
+    item.events.assign(events, events + count);
+    outbox_->Post(std::move(item));
+    return S_OK;
+  }
+  HRESULT ShutdownRequest(const std::string& reason) override {
+    COutbox::Item item;
+    item.path = path_;
+    item.shutdown = true;
+    item.reason = reason;
+    outbox_->Post(std::move(item));
+    return S_OK;
+  }
+
+ private:
+  ComRefCount refs_;
+  std::shared_ptr<COutbox> outbox_;
+  std::string path_;
+};
+
+}  // namespace
+
+void COutbox::Post(Item item) {
+  {
+    std::lock_guard lock(mutex);
+    // Shutdown notices always go; a refresh's last batch is an event batch.
+    if (!item.shutdown && queuedEvents + item.events.size() > CAEDBusTransport::kOutboxLimit) {
+      dropped += item.events.size();
+      return;
+    }
+    queuedEvents += item.events.size();
+    items.push_back(std::move(item));
+  }
+  Wake(wakeFd);
+}
+
+CAEDBusTransport::CAEDBusTransport() : impl_(std::make_unique<Impl>()) {}
+CAEDBusTransport::~CAEDBusTransport() { Stop(); }
+
+AeDBusStart CAEDBusTransport::Start(const CLSID& clsid, const std::string& progId, AeDBusBus bus,
+                                    std::string* error) {
+  return impl_->Start(clsid, progId, bus, error);
+}
+void CAEDBusTransport::Stop() { impl_->Stop(); }
+CAEDBusTransport::Stats CAEDBusTransport::GetStats() const { return impl_->GetStats(); }
+
+AeDBusStart CAEDBusTransport::Impl::Start(const CLSID& clsid, const std::string& progId, AeDBusBus bus,
+                                          std::string* error) {
+  if (connection_) return AeDBusStart::kAlreadyStarted;
+  clsid_ = clsid;
+  std::string name = aedbus::BusNameFromProgId(progId);
+  try {
+    connection_ = bus == AeDBusBus::kSystem ? sdbus::createSystemBusConnection() : sdbus::createSessionBusConnection();
+  } catch (const sdbus::Error& e) {
+    if (error) *error = e.getMessage();
+    return AeDBusStart::kNoBus;
+  }
+  try {
+    nameWatch_ = connection_->addMatch(
+        "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged'",
+        [this](sdbus::Message& msg) { OnNameOwnerChanged(msg); });
+    AddServerClass();
+    connection_->requestName(name);
+  } catch (const sdbus::Error& e) {
+    if (error) *error = name + ": " + e.getMessage();
+    serverClass_.reset();
+    nameWatch_.reset();
+    connection_.reset();
+    return AeDBusStart::kNameTaken;
+  }
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  stop_ = false;
+  thread_ = std::thread([this] { Run(); });
+  return AeDBusStart::kStarted;
+}
+
+void CAEDBusTransport::Impl::Stop() {
+  if (!connection_) return;
+  stop_ = true;
+  Wake(wakeFd_);
+  if (thread_.joinable()) thread_.join();
+  // The bus thread has ended: this thread owns the connection now.
+  ReleaseObjects("");
+  serverClass_.reset();
+  nameWatch_.reset();
+  connection_.reset();
+  {
+    std::lock_guard lock(outboxMutex_);
+    outboxes_.clear();
+  }
+  close(wakeFd_);
+  wakeFd_ = -1;
+}
+
+CAEDBusTransport::Stats CAEDBusTransport::Impl::GetStats() const {
+  Stats stats;
+  stats.signalsSent = signalsSent_;
+  stats.eventsSent = eventsSent_;
+  stats.eventsDropped = droppedOfGone_;
+  std::lock_guard lock(outboxMutex_);
+  stats.clients = static_cast<uint32_t>(outboxes_.size());
+  for (const auto& [owner, box] : outboxes_) {
+    std::lock_guard boxLock(box->mutex);
+    stats.eventsDropped += box->dropped;
+  }
+  return stats;
+}
+
+void CAEDBusTransport::Impl::Run() {
+  while (!stop_) {
+    try {
+      bool busy = SendQueued();
+      while (connection_->processPendingRequest()) busy = true;
+      for (auto& object : std::exchange(retired_, {})) ReleaseObject(std::move(object));
+      if (busy) continue;
+      auto poll = connection_->getEventLoopPollData();
+      int timeout = -1;
+      if (poll.timeout_usec != UINT64_MAX) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        uint64_t nowUs = uint64_t(now.tv_sec) * 1'000'000 + uint64_t(now.tv_nsec) / 1000;
+        timeout = poll.timeout_usec <= nowUs ? 0 : static_cast<int>((poll.timeout_usec - nowUs + 999) / 1000);
+      }
+      pollfd fds[2] = {{poll.fd, poll.events, 0}, {wakeFd_, POLLIN, 0}};
+      ::poll(fds, 2, timeout);
+      if (fds[1].revents & POLLIN) {
+        uint64_t count;
+        (void)!read(wakeFd_, &count, sizeof count);
+      }
+    } catch (const sdbus::Error&) {
+      // The connection broke (the bus went away): nothing more can be served.
+      break;
+    }
+  }
+  // What is queued (a shutdown notice above all) still goes out.
+  try {
+    SendQueued();
+    FlushBus(500);
+  } catch (const sdbus::Error&) {
+  }
+}
+
+void CAEDBusTransport::Impl::FlushBus(int limitMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (std::chrono::steady_clock::now() < end) {
+    while (connection_->processPendingRequest()) {
+    }
+    auto poll = connection_->getEventLoopPollData();
+    if (!(poll.events & POLLOUT)) return;
+    pollfd fd{poll.fd, POLLOUT, 0};
+    ::poll(&fd, 1, 20);
+  }
+}
+
+bool CAEDBusTransport::Impl::SendQueued() {
+  std::vector<std::shared_ptr<COutbox>> boxes;
+  {
+    std::lock_guard lock(outboxMutex_);
+    for (const auto& [owner, box] : outboxes_) boxes.push_back(box);
+  }
+  bool sent = false;
+  for (const auto& box : boxes) {
+    std::deque<COutbox::Item> items;
+    {
+      std::lock_guard lock(box->mutex);
+      items.swap(box->items);
+      box->queuedEvents = 0;
+    }
+    for (auto& item : items) {
+      SendItem(box->owner, item);
+      sent = true;
+    }
+  }
+  return sent;
+}
+
+void CAEDBusTransport::Impl::SendItem(const std::string& owner, COutbox::Item& item) {
+  auto it = objects_.find(item.path);
+  if (it == objects_.end()) return;  // released meanwhile
+  sdbus::IObject& object = *it->second->object;
+  try {
+    SendSignal(object, owner, item);
+  } catch (const sdbus::Error&) {
+    // Not sendable (the client went): its objects go with its name.
+  }
+}
+
+void CAEDBusTransport::Impl::SendSignal(sdbus::IObject& object, const std::string& owner, COutbox::Item& item) {
+  if (item.shutdown) {
+    auto signal = object.createSignal(aedbus::kShutdownInterface, aedbus::kShutdownSignal);
+    signal.setDestination(owner);
+    signal << item.reason;
+    object.emitSignal(signal);
+  } else {
+    auto signal = object.createSignal(aedbus::kSinkInterface, aedbus::kOnEventSignal);
+    signal.setDestination(owner);
+    signal << item.handle << (item.refresh != 0) << (item.lastRefresh != 0);
+    aedbus::Write(signal, item.events.data(), item.events.size());
+    object.emitSignal(signal);
+    eventsSent_ += item.events.size();
+  }
+  ++signalsSent_;
+}
+
+std::shared_ptr<COutbox> CAEDBusTransport::Impl::OutboxFor(const std::string& owner) {
+  std::lock_guard lock(outboxMutex_);
+  auto& box = outboxes_[owner];
+  if (!box) box = std::make_shared<COutbox>(owner, wakeFd_);
+  return box;
+}
+
+void CAEDBusTransport::Impl::OnNameOwnerChanged(sdbus::Message& msg) {
+  std::string name, oldOwner, newOwner;
+  msg >> name >> oldOwner >> newOwner;
+  if (name.empty() || name[0] != ':' || !newOwner.empty()) return;
+  ReleaseObjects(name);
+}
+
+void CAEDBusTransport::Impl::ReleaseObjects(const std::string& owner) {
+  // Subscriptions and browsers first; the event server objects they
+  // reference go last, so that OnClientDisconnect ends the client's life.
+  std::vector<std::unique_ptr<CExported>> gone;
+  for (auto it = objects_.begin(); it != objects_.end();) {
+    if (owner.empty() || it->second->owner == owner) {
+      gone.push_back(std::move(it->second));
+      it = objects_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::stable_partition(gone.begin(), gone.end(),
+                        [](const auto& o) { return o->kind != CExported::Kind::kEventServer; });
+  for (auto& object : gone) ReleaseObject(std::move(object));
+  {
+    std::lock_guard lock(outboxMutex_);
+    for (auto it = outboxes_.begin(); it != outboxes_.end();) {
+      if (owner.empty() || it->first == owner) {
+        std::lock_guard boxLock(it->second->mutex);
+        droppedOfGone_ += it->second->dropped;
+        it = outboxes_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+}
+
+void CAEDBusTransport::Impl::ReleaseObject(std::unique_ptr<CExported> object) {
+  object->object.reset();
+  if (object->point) {
+    for (DWORD cookie : object->cookies) object->point->Unadvise(cookie);
+  }
+  // The COM references go now: for the last of an event server object the
+  // callback's OnClientDisconnect runs here, on the bus thread.
+  object.reset();
+}
+
+HRESULT CAEDBusTransport::Impl::CreateInstance(const std::string& owner, std::string* path) {
+  auto object = std::make_unique<CExported>();
+  object->kind = CExported::Kind::kEventServer;
+  object->owner = owner;
+  HRESULT hr = CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
+                                object->server.PutVoid());
+  if (FAILED(hr)) return hr;
+  object->server.As(IID_IOPCCommon, object->common);
+  ComPtr<IConnectionPointContainer> container;
+  if (SUCCEEDED(object->server.As(IID_IConnectionPointContainer, container))) {
+    container->FindConnectionPoint(IID_IOPCShutdown, object->point.Put());
+  }
+  object->path = aedbus::kEventServerPathPrefix + std::to_string(nextId_++);
+  if (object->point) {
+    DWORD cookie = 0;
+    if (SUCCEEDED(AdviseSink(*object, &cookie))) object->cookies.push_back(cookie);
+  }
+  *path = Export(std::move(object));
+  return S_OK;
+}
+
+HRESULT CAEDBusTransport::Impl::AdviseSink(CExported& object, DWORD* cookie) {
+  if (!object.point) return E_NOINTERFACE;
+  auto* sink = new CSinkProxy(OutboxFor(object.owner), object.path);
+  HRESULT hr = object.point->Advise(static_cast<IOPCEventSink*>(sink), cookie);
+  sink->Release();
+  return hr;
+}

@@ -1,0 +1,123 @@
+// The transport's insides: the exported objects, the outboxes of the
+// clients, the bus thread. Internal to toolkit/dbus.
+//
+// Threads: the bus thread alone touches the connection and the exported
+// objects (after Start and before Stop's join); the toolkit's delivery
+// threads only append to outboxes (under the outbox's lock) and wake the
+// bus thread through an eventfd.
+#pragma once
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/connection_point.h"
+#include "toolkit/dbus/dbus_transport.h"
+#include "toolkit/opcae.h"
+
+namespace aedbus {
+
+// What waits for one client: OnEvent batches and shutdown notices, in order.
+struct COutbox {
+  struct Item {
+    std::string path;
+    bool shutdown = false;
+    OPCHANDLE handle = 0;
+    BOOL refresh = false;
+    BOOL lastRefresh = false;
+    std::vector<ONEVENTSTRUCT> events;
+    std::string reason;
+  };
+  COutbox(std::string owner, int wakeFd) : owner(std::move(owner)), wakeFd(wakeFd) {}
+  // Appends unless the events would pass the limit (then counts them).
+  void Post(Item item);
+
+  const std::string owner;
+  const int wakeFd;
+  std::mutex mutex;
+  std::deque<Item> items;
+  size_t queuedEvents = 0;
+  uint64_t dropped = 0;
+};
+
+// One object that a client created.
+struct CExported {
+  enum class Kind { kEventServer, kSubscription, kAreaBrowser };
+  Kind kind;
+  std::string owner;
+  std::string path;
+  std::unique_ptr<sdbus::IObject> object;
+  ComPtr<IOPCEventServer> server;
+  ComPtr<IOPCCommon> common;
+  ComPtr<IOPCEventSubscriptionMgt> subscription;
+  ComPtr<IOPCEventAreaBrowser> browser;
+  ComPtr<IConnectionPoint> point;  // IOPCShutdown or IOPCEventSink
+  std::vector<DWORD> cookies;      // sinks of ours advised on point
+};
+
+}  // namespace aedbus
+
+class CAEDBusTransport::Impl {
+ public:
+  using Handler = std::function<HRESULT(aedbus::CExported&, sdbus::MethodCall&, sdbus::MethodReply&)>;
+
+  AeDBusStart Start(const CLSID& clsid, const std::string& progId, AeDBusBus bus, std::string* error);
+  void Stop();
+  Stats GetStats() const;
+
+ private:
+  void Run();
+  // Sends what the outboxes hold; true when anything was sent.
+  bool SendQueued();
+  void SendItem(const std::string& owner, aedbus::COutbox::Item& item);
+  void SendSignal(sdbus::IObject& object, const std::string& owner, aedbus::COutbox::Item& item);
+  void FlushBus(int limitMs);
+
+  std::shared_ptr<aedbus::COutbox> OutboxFor(const std::string& owner);
+  void OnNameOwnerChanged(sdbus::Message& msg);
+  // Releases the objects of `owner` (all of them when empty).
+  void ReleaseObjects(const std::string& owner);
+  void ReleaseObject(std::unique_ptr<aedbus::CExported> object);
+
+  // Registers the exported object's interfaces and makes it live.
+  std::string Export(std::unique_ptr<aedbus::CExported> object);
+  void AddMethod(sdbus::IObject& object, const char* interface, const char* name, const char* in,
+                 const char* out, Handler handler);
+  void Dispatch(const std::string& path, sdbus::MethodCall& call, const Handler& handler);
+  void AddServerClass();
+  void AddEventServerMethods(sdbus::IObject& object);
+  void AddSubscriptionMethods(sdbus::IObject& object);
+  void AddAreaBrowserMethods(sdbus::IObject& object);
+  void AddUnknownMethods(sdbus::IObject& object);
+
+  HRESULT CreateInstance(const std::string& owner, std::string* path);
+  HRESULT AdviseSink(aedbus::CExported& object, DWORD* cookie);
+
+  CLSID clsid_{};
+  std::unique_ptr<sdbus::IConnection> connection_;
+  std::unique_ptr<sdbus::IObject> serverClass_;
+  sdbus::Slot nameWatch_;
+  int wakeFd_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+
+  std::map<std::string, std::unique_ptr<aedbus::CExported>> objects_;  // by path; bus thread
+  // Released by their client during a call: they go after the call, since
+  // an object may not be destroyed from inside its own method handler.
+  std::vector<std::unique_ptr<aedbus::CExported>> retired_;
+  uint64_t nextId_ = 1;
+
+  mutable std::mutex outboxMutex_;
+  std::map<std::string, std::shared_ptr<aedbus::COutbox>> outboxes_;  // by owner
+  std::atomic<uint64_t> signalsSent_{0};
+  std::atomic<uint64_t> eventsSent_{0};
+  std::atomic<uint64_t> droppedOfGone_{0};  // of outboxes no longer listed
+};
