@@ -1,6 +1,7 @@
 #include "ui/local_time.h"
 
-#include <ctime>
+#include <QLocale>
+#include <QTime>
 
 #include "platform/filetime.h"
 
@@ -15,18 +16,30 @@ CDateTime ConvertTime(const CDateTime& time, Convert convert) {
   return CDateTime::FromFileTime(to);
 }
 
-QString Strftime(const CDateTime& time, const char* format) {
-  struct tm fields = {};
-  if (!time.GetParts(fields.tm_year, fields.tm_mon, fields.tm_mday, fields.tm_hour, fields.tm_min,
-                     fields.tm_sec)) {
-    return QString::fromStdString(time.Format());
+// The locale's long time format without its time-zone fields ("t"), the
+// blanks before them and the quoted texts left as they are.
+QString TimeFormatWithSeconds(const QLocale& locale) {
+  const QString format = locale.timeFormat(QLocale::LongFormat);
+  QString kept;
+  bool quoted = false;
+  for (QChar c : format) {
+    if (c == u'\'') quoted = !quoted;
+    if (!quoted && c == u't') {
+      while (kept.endsWith(u' ')) kept.chop(1);
+      continue;
+    }
+    kept += c;
   }
-  fields.tm_year -= 1900;
-  fields.tm_mon -= 1;
-  fields.tm_isdst = -1;
-  char text[128];
-  size_t length = strftime(text, sizeof text, format, &fields);
-  return QString::fromLocal8Bit(text, static_cast<qsizetype>(length));
+  return kept.trimmed();
+}
+
+QString FormatLocal(const CDateTime& time, bool withTime) {
+  int year, month, day, hour, minute, second;
+  if (!time.GetParts(year, month, day, hour, minute, second)) return QString::fromStdString(time.Format(withTime));
+  const QLocale locale;
+  QString text = locale.toString(QDate(year, month, day), QLocale::ShortFormat);
+  if (withTime) text += u' ' + locale.toString(QTime(hour, minute, second), TimeFormatWithSeconds(locale));
+  return text;
 }
 
 }  // namespace
@@ -35,9 +48,9 @@ CDateTime UtcToLocal(const CDateTime& utc) { return ConvertTime(utc, FileTimeToL
 
 CDateTime LocalToUtc(const CDateTime& local) { return ConvertTime(local, LocalFileTimeToFileTime); }
 
-QString FormatDateTimeText(const CDateTime& time) { return Strftime(time, "%x %X"); }
+QString FormatDateTimeText(const CDateTime& time) { return FormatLocal(time, true); }
 
-QString FormatDateText(const CDateTime& time) { return Strftime(time, "%x"); }
+QString FormatDateText(const CDateTime& time) { return FormatLocal(time, false); }
 
 QDate ToQDate(const CDateTime& date) {
   int year, month, day, hour, minute, second;

@@ -2,9 +2,10 @@
 // UTC, the dialogs show and choose local days and times.
 //
 // Local time is the C library's (TZ honoured), each instant converted with
-// the offset in force at that instant. Texts follow the user's locale as the
-// C library has it (LC_TIME, set by the program at start): "%x %X" for a
-// date and time, "%x" for a date.
+// the offset in force at that instant. Texts follow the user's locale as Qt
+// has it (QLocale(), the system's unless set otherwise), as the date pickers
+// show dates: a date in its short format, a time with its seconds (the long
+// format without the time zone, since the times shown are local).
 //
 // Contract: values that are not valid (null, invalid) come back as they
 // went in; their texts are CDateTime::Format's ("" for null). Any thread.

@@ -1,6 +1,7 @@
 #include "ack_log_test_support.h"
 
-#include <clocale>
+#include <QLocale>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -48,7 +49,7 @@ void AckLogUiTest::SetUp() {
   // Settings of this test's own, also when tests share a process.
   RegDeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillan");
   SetTimeZone("UTC0");
-  setlocale(LC_TIME, "C");
+  QLocale::setDefault(QLocale::c());
   // Folders of this test's own, also when tests share a process.
   std::string root = std::filesystem::temp_directory_path().string() + "/acklog.XXXXXX";
   ASSERT_TRUE(mkdtemp(root.data()));

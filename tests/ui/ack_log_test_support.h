@@ -1,8 +1,8 @@
 // What the tests of the acknowledgement log's dialogs share: records made
 // to order, log files written with them, and a fixture with the log object
 // (g_pAlarmLog), a remote, a local and a custom folder that the settings
-// name, the time zone and the C library's time texts pinned ("C" locale:
-// "05/01/24 15:04:05").
+// name, the time zone (UTC) and the locale of the texts pinned (Qt's "C"
+// locale: "1 May 2024 15:04:05").
 #pragma once
 
 #include <memory>

@@ -49,7 +49,7 @@ TEST_F(RecordModelTest, CellsShowTheRecordInLocalTimeWithTheCommentOnOneLine) {
   ASSERT_EQ(model.columnCount(), 9);
   std::vector<std::string> cells;
   for (int column = 0; column < 9; ++column) cells.push_back(Column(model, column)[0]);
-  EXPECT_EQ(cells, (std::vector<std::string>{"05/02/24 01:04:05", "Plant/Tanks", "N1", "LIC7.AS", "Level", "Hi",
+  EXPECT_EQ(cells, (std::vector<std::string>{"2 May 2024 01:04:05", "Plant/Tanks", "N1", "LIC7.AS", "Level", "Hi",
                                              "op-7", "valve reset by hand ok", "Success"}));
   // Message and server are the log's, not the list's.
   for (const std::string& cell : cells) {

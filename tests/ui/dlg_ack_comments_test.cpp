@@ -163,7 +163,7 @@ TEST_F(ViewerTest, ShowsNineColumnsWithTheirWidthsAndEachRecordOnOneLine) {
     EXPECT_EQ(std::vector<int>(std::begin(CDlgAckComments::kColumnWidths), std::end(CDlgAckComments::kColumnWidths)),
               (std::vector<int>{140, 80, 80, 80, 80, 80, 80, 100, 100}));
     ASSERT_EQ(Shown(Model::kComment), (std::vector<std::string>{"reset by hand after the check"}));
-    EXPECT_EQ(Shown(Model::kTimestamp), (std::vector<std::string>{"05/01/24 08:15:00"}));
+    EXPECT_EQ(Shown(Model::kTimestamp), (std::vector<std::string>{"1 May 2024 08:15:00"}));
     EXPECT_EQ(Header(0), "Timestamp  v") << "sorted after the load";
     viewer_->EndDialog(IDCANCEL);
   });
@@ -240,9 +240,9 @@ INSTANTIATE_TEST_SUITE_P(
         PaneCase{"LocalAll", 1, 1, 0, Utc(2024, 5, 1), Utc(2024, 5, 1), {}, "<local>", "Date Filter: All",
                  "Area Filter: All"},
         PaneCase{"CustomOneDay", 2, 2, 1, Utc(2024, 5, 1), Utc(2024, 5, 1), {"Plant/Tanks"}, "<custom>",
-                 "Date Filter: 05/01/24", "Area Filter: Plant/Tanks"},
+                 "Date Filter: 1 May 2024", "Area Filter: Plant/Tanks"},
         PaneCase{"Range", 0, 2, 1, Utc(2024, 5, 1), Utc(2024, 6, 30), {"B", "A", "C"}, "<remote>",
-                 "Date Filter: 05/01/24 to 06/30/24", "Area Filter: A, B, C"},
+                 "Date Filter: 1 May 2024 to 30 Jun 2024", "Area Filter: A, B, C"},
         // Values outside the known ones count as the defaults.
         PaneCase{"Unknown", 9, 7, 5, Utc(2024, 5, 1), Utc(2024, 5, 1), {"A"}, "<remote>", "Date Filter: Today",
                  "Area Filter: All"}),
@@ -328,14 +328,14 @@ TEST_F(ViewerTest, TodayAndACustomDayAreWholeLocalDays) {
   SetFilterDisplayRange(0);
   RunModal(*viewer_, [&] {
     EXPECT_EQ(Shown(), (std::vector<std::string>{"op-2-may-first", "op-2-may-last"}));
-    EXPECT_EQ(Shown(Model::kTimestamp), (std::vector<std::string>{"05/02/24 00:00:00", "05/02/24 23:59:59"}));
+    EXPECT_EQ(Shown(Model::kTimestamp), (std::vector<std::string>{"2 May 2024 00:00:00", "2 May 2024 23:59:59"}));
 
     SetFilterDisplayRange(2);
     SetFilterFromDate(Utc(2024, 5, 3));
     SetFilterToDate(Utc(2024, 5, 3));
     viewer_->Refresh();
     EXPECT_EQ(Shown(), (std::vector<std::string>{"op-3-may"}));
-    EXPECT_EQ(Pane(1031), "Date Filter: 05/03/24");
+    EXPECT_EQ(Pane(1031), "Date Filter: 3 May 2024");
     SetFilterFromDate(Utc(2024, 5, 1));
     SetFilterToDate(Utc(2024, 5, 2));
     viewer_->Refresh();
