@@ -64,6 +64,43 @@ class TextCursor {
 
 unsigned char FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
+bool HasBreaks(std::string_view text) { return text.find_first_of("\r\n\t") != std::string_view::npos; }
+
+// Qt's case-insensitive order of two texts as OneLine shows them (or as
+// they are), for the first character beyond ASCII where they differ.
+int CompareInQt(std::string_view a, std::string_view b, bool oneLine) {
+  const QString p = QString::fromStdString(oneLine ? CAckRecordModel::OneLine(a) : std::string(a));
+  const QString q = QString::fromStdString(oneLine ? CAckRecordModel::OneLine(b) : std::string(b));
+  return p.compare(q, Qt::CaseInsensitive);
+}
+
+// ASCII is folded here; from the first other character where the texts
+// differ on, Qt's case folding decides, which agrees with this on ASCII.
+int ComparePlain(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(a[i]), d = static_cast<unsigned char>(b[i]);
+    if (c == d) continue;
+    if (c >= 0x80 || d >= 0x80) return CompareInQt(a, b, false);
+    const unsigned char fc = FoldAscii(c), fd = FoldAscii(d);
+    if (fc != fd) return fc < fd ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// The same for texts with line breaks or tabs, read as OneLine shows them.
+int CompareShown(std::string_view a, std::string_view b) {
+  TextCursor x(a, true), y(b, true);
+  for (; !x.AtEnd() && !y.AtEnd(); x.Next(), y.Next()) {
+    const unsigned char c = x.Peek(), d = y.Peek();
+    if (c == d) continue;
+    if (c >= 0x80 || d >= 0x80) return CompareInQt(a, b, true);
+    const unsigned char fc = FoldAscii(c), fd = FoldAscii(d);
+    if (fc != fd) return fc < fd ? -1 : 1;
+  }
+  return int(!x.AtEnd()) - int(!y.AtEnd());
+}
+
 }  // namespace
 
 CAckRecordModel::CAckRecordModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -91,11 +128,18 @@ void CAckRecordModel::Sort(int column, bool ascending) {
   recordsBefore.reserve(static_cast<size_t>(before.size()));
   for (const QModelIndex& index : before) recordsBefore.push_back(order_[static_cast<size_t>(index.row())]);
 
-  auto compare = [this, column](uint32_t a, uint32_t b) {
+  // Comments are compared as shown; most hold no line break to look for.
+  std::vector<bool> breaks;
+  if (column == kComment) {
+    breaks.resize(records_.size());
+    for (size_t i = 0; i < records_.size(); ++i) breaks[i] = HasBreaks(records_[i].comment);
+  }
+  auto compare = [this, column, &breaks](uint32_t a, uint32_t b) {
     const AckRecord& x = records_[a];
     const AckRecord& y = records_[b];
     if (column == kTimestamp) return CompareTimes(x.ackTime, y.ackTime);
-    return CompareNoCase(Field(x, column), Field(y, column), column == kComment);
+    if (column == kComment && (breaks[a] || breaks[b])) return CompareShown(x.comment, y.comment);
+    return ComparePlain(Field(x, column), Field(y, column));
   };
   if (ascending) {
     std::stable_sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) { return compare(a, b) < 0; });
@@ -138,21 +182,8 @@ std::string CAckRecordModel::OneLine(std::string_view text) {
 }
 
 int CAckRecordModel::CompareNoCase(std::string_view a, std::string_view b, bool oneLine) {
-  // ASCII is folded here; from the first other character on, Qt's case
-  // folding decides, which agrees with this on ASCII.
-  TextCursor x(a, oneLine), y(b, oneLine);
-  for (; !x.AtEnd() && !y.AtEnd(); x.Next(), y.Next()) {
-    const unsigned char c = x.Peek(), d = y.Peek();
-    if (c == d) continue;
-    if (c >= 0x80 || d >= 0x80) {
-      const QString p = QString::fromStdString(oneLine ? OneLine(a) : std::string(a));
-      const QString q = QString::fromStdString(oneLine ? OneLine(b) : std::string(b));
-      return p.compare(q, Qt::CaseInsensitive);
-    }
-    const unsigned char fc = FoldAscii(c), fd = FoldAscii(d);
-    if (fc != fd) return fc < fd ? -1 : 1;
-  }
-  return int(!x.AtEnd()) - int(!y.AtEnd());
+  if (oneLine && (HasBreaks(a) || HasBreaks(b))) return CompareShown(a, b);
+  return ComparePlain(a, b);
 }
 
 int CAckRecordModel::rowCount(const QModelIndex& parent) const {
