@@ -88,7 +88,8 @@ std::shared_ptr<LoadJob> MakeLoadJob(const ae::Clock& clock) {
 void LoadWork(void* parameter, ComPtr<ProgressHandle> progress) {
   std::unique_ptr<std::shared_ptr<LoadJob>> owned(static_cast<std::shared_ptr<LoadJob>*>(parameter));
   LoadJob& job = **owned;
-  if (CAlarmLog* log = g_pAlarmLog) log->LoadRecords(job.folder, job.from, job.to, job.areas, job.records, *progress.Get());
+  if (CAlarmLog* log = g_pAlarmLog)
+    log->LoadRecords(job.folder, job.from, job.to, job.areas, job.records, *progress.Get());
 }
 
 QString DatePaneText(const ae::Clock& clock) {
@@ -220,15 +221,16 @@ void CDlgAckComments::Layout(int cx, int cy) {
   const int top = bottom - height;
   m_filterButton->setGeometry(m_filterButton->x(), top, m_filterButton->width(), height);
   if (m_refreshButton) {
-    m_refreshButton->setGeometry(m_filterButton->x() + m_filterButton->width() + kMargin, top,
-                                 m_refreshButton->width(), height);
+    m_refreshButton->setGeometry(m_filterButton->x() + m_filterButton->width() + kMargin, top, m_refreshButton->width(),
+                                 height);
   }
   int closeRight = cx - kMargin;
   if (m_helpButton) {
     m_helpButton->setGeometry(cx - kMargin - m_helpButton->width(), top, m_helpButton->width(), height);
     closeRight = m_helpButton->x() - kMargin;
   }
-  if (m_closeButton) m_closeButton->setGeometry(closeRight - m_closeButton->width(), top, m_closeButton->width(), height);
+  if (m_closeButton)
+    m_closeButton->setGeometry(closeRight - m_closeButton->width(), top, m_closeButton->width(), height);
   if (QTreeView* list = m_list.View()) list->setGeometry(kMargin, kMargin, cx - 2 * kMargin, top - 2 * kMargin);
   update();
 }

@@ -27,8 +27,7 @@ namespace {
 // The radio buttons of each group, in the order of the values they stand for.
 constexpr int kLocationRadios[] = {CDlgAckFilter::kRemoteRadio, CDlgAckFilter::kLocalRadio,
                                    CDlgAckFilter::kCustomFolderRadio};
-constexpr int kRangeRadios[] = {CDlgAckFilter::kTodayRadio, CDlgAckFilter::kAllDatesRadio,
-                                CDlgAckFilter::kRangeRadio};
+constexpr int kRangeRadios[] = {CDlgAckFilter::kTodayRadio, CDlgAckFilter::kAllDatesRadio, CDlgAckFilter::kRangeRadio};
 constexpr int kFirstYear = 100;
 constexpr int kAreaRadios[] = {CDlgAckFilter::kAllAreasRadio, CDlgAckFilter::kCustomAreasRadio};
 
@@ -46,8 +45,8 @@ CDlgAckFilter::CDlgAckFilter(QWidget* parent, const ae::Clock& clock)
       auto* edit = Control<QLineEdit>(kCustomFolderEdit);
       if (!edit) return;
       std::string folder;
-      if (CListCtrlEx::BrowseForFolder(edit->text().toStdString(),
-                                       CResourceLibrary::String(kStringChooseCustomFolder), folder)) {
+      if (CListCtrlEx::BrowseForFolder(edit->text().toStdString(), CResourceLibrary::String(kStringChooseCustomFolder),
+                                       folder)) {
         edit->setText(QString::fromStdString(folder));
       }
     });

@@ -31,8 +31,9 @@ bool CListCtrlEx::Attach(QTreeView* view, QAbstractItemModel* model) {
   header->setStretchLastSection(false);
   header->setSectionResizeMode(QHeaderView::Interactive);
   // A left click: the header tells it apart from the start of a drag.
-  connect(header, &QHeaderView::sectionClicked, this,
-          [this](int column) { NotifyHeaderClick({column, Qt::LeftButton}); });
+  connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
+    NotifyHeaderClick({column, Qt::LeftButton});
+  });
   header->viewport()->installEventFilter(this);
   view->viewport()->installEventFilter(this);
   return true;

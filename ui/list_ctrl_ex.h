@@ -39,12 +39,12 @@ class CListCtrlEx : public QObject {
   using Result = intptr_t;
 
   struct HeaderNotification {
-    int column;              // the model's column, wherever the operator dragged it
+    int column;  // the model's column, wherever the operator dragged it
     Qt::MouseButton button;
   };
   struct ClickNotification {
-    int row;                 // the row under the mouse, or -1
-    QPoint globalPos;        // where the mouse is, in screen coordinates
+    int row;           // the row under the mouse, or -1
+    QPoint globalPos;  // where the mouse is, in screen coordinates
   };
   using HeaderClickCallback = void (*)(const HeaderNotification&, Result* result, void* context);
   using RightClickCallback = void (*)(const ClickNotification&, Result* result, void* context);

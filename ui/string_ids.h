@@ -28,6 +28,6 @@ constexpr uint32_t kStringAreaListPane = 1034;       // "Area Filter: %s"
 constexpr uint32_t kStringDateDayPane = 1035;        // "Date Filter: %s"
 
 // The log dialogs' refusals and questions.
-constexpr uint32_t kStringNoSuchDirectory = 61473;      // "Directory does not exist: "%s"\nDo you want ..."
-constexpr uint32_t kStringInvalidDirectory = 61474;     // "Invalid Directory" (caption)
-constexpr uint32_t kStringSameLocalAndRemote = 61475;   // "The Local and Remote Paths must be set to ..."
+constexpr uint32_t kStringNoSuchDirectory = 61473;     // "Directory does not exist: "%s"\nDo you want ..."
+constexpr uint32_t kStringInvalidDirectory = 61474;    // "Invalid Directory" (caption)
+constexpr uint32_t kStringSameLocalAndRemote = 61475;  // "The Local and Remote Paths must be set to ..."

@@ -176,7 +176,8 @@ void Run() {
         watch.setInterval(20);
         QObject::connect(&watch, &QTimer::timeout, [&] {
           if (auto* progress = dynamic_cast<CDlgProgress*>(QApplication::activeModalWidget()))
-            if (auto* bar = progress->Control<QProgressBar>(CDlgProgress::kProgressBar)) barPositions.insert(bar->value());
+            if (auto* bar = progress->Control<QProgressBar>(CDlgProgress::kProgressBar))
+              barPositions.insert(bar->value());
         });
         watch.start();
         auto start = Clock::now();

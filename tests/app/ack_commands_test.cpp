@@ -111,7 +111,8 @@ class AckCommandsTest : public AppTest {
 
   static std::vector<std::string> Operators(const CDlgAckComments& viewer) {
     std::vector<std::string> shown;
-    for (int row = 0; row < viewer.Records().rowCount(); ++row) shown.push_back(viewer.Records().RecordAt(row)->operatorName);
+    for (int row = 0; row < viewer.Records().rowCount(); ++row)
+      shown.push_back(viewer.Records().RecordAt(row)->operatorName);
     return shown;
   }
   static std::string Pane(const CDlgAckComments& viewer, int id) {
@@ -177,10 +178,14 @@ struct MenuCommand {
 
 TEST_F(AckCommandsTest, EachMenuCommandStoresItsSettingAndIsCheckedWhileItHolds) {
   const std::vector<MenuCommand> commands = {
-      {kLocationRemote, GetFilterDisplayLocation, 0}, {kLocationLocal, GetFilterDisplayLocation, 1},
-      {kLocationCustom, GetFilterDisplayLocation, 2}, {kDateToday, GetFilterDisplayRange, 0},
-      {kDateAll, GetFilterDisplayRange, 1},           {kDateCustom, GetFilterDisplayRange, 2},
-      {kAreaAll, GetFilterDisplayArea, 0},            {kAreaCustom, GetFilterDisplayArea, 1},
+      {kLocationRemote, GetFilterDisplayLocation, 0},
+      {kLocationLocal, GetFilterDisplayLocation, 1},
+      {kLocationCustom, GetFilterDisplayLocation, 2},
+      {kDateToday, GetFilterDisplayRange, 0},
+      {kDateAll, GetFilterDisplayRange, 1},
+      {kDateCustom, GetFilterDisplayRange, 2},
+      {kAreaAll, GetFilterDisplayArea, 0},
+      {kAreaCustom, GetFilterDisplayArea, 1},
   };
   for (const MenuCommand& command : commands) {
     SCOPED_TRACE(command.id);

@@ -70,7 +70,6 @@ void AckLogUiTest::TearDown() {
   UiTest::TearDown();
 }
 
-void AckLogUiTest::WriteDay(const std::string& folder, const std::string& name,
-                            const std::vector<AckRecord>& records) {
+void AckLogUiTest::WriteDay(const std::string& folder, const std::string& name, const std::vector<AckRecord>& records) {
   WriteLogFile(folder + "/AESERVLOG_" + name + ".xml", records);
 }

@@ -117,8 +117,9 @@ TEST_F(ViewerTest, OpensAsTheFormThenLaysItselfOutOnEverySize) {
     asLoaded.show();
     ExpectLaidOutAsTemplate(asLoaded, 1000);
   }
-  WriteDay(remote_, "2024-05-01", {MakeRecord("Plant/Tanks", Utc(2024, 5, 1, 8, 15), "1"),
-                                   MakeRecord("Plant/Boilers", Utc(2024, 5, 1, 9, 40, 12), "2")});
+  WriteDay(remote_, "2024-05-01",
+           {MakeRecord("Plant/Tanks", Utc(2024, 5, 1, 8, 15), "1"),
+            MakeRecord("Plant/Boilers", Utc(2024, 5, 1, 9, 40, 12), "2")});
   auto expectLayout = [&](QSize size) {
     SCOPED_TRACE(testing::PrintToString(size));
     ProcessEventsUntil([&] { return viewer_->size() == size; });
@@ -170,7 +171,8 @@ TEST_F(ViewerTest, ShowsNineColumnsWithTheirWidthsAndEachRecordOnOneLine) {
 }
 
 TEST_F(ViewerTest, HeaderClicksSortAndMarkTheColumn) {
-  WriteDay(remote_, "2024-05-01", {MakeRecord("b", Utc(2024, 5, 1, 9), "mid"), MakeRecord("C", Utc(2024, 5, 1, 7), "old")});
+  WriteDay(remote_, "2024-05-01",
+           {MakeRecord("b", Utc(2024, 5, 1, 9), "mid"), MakeRecord("C", Utc(2024, 5, 1, 7), "old")});
   WriteDay(remote_, "2024-05-02", {MakeRecord("a", Utc(2024, 5, 2, 9), "new")});
   RunModal(*viewer_, [&] {
     EXPECT_EQ(Shown(), (std::vector<std::string>{"op-old", "op-mid", "op-new"}));
@@ -232,6 +234,7 @@ TEST_P(ViewerPaneTest, StatusPanesShowTheSettings) {
   });
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Settings, ViewerPaneTest,
     testing::Values(
@@ -247,11 +250,13 @@ INSTANTIATE_TEST_SUITE_P(
         PaneCase{"Unknown", 9, 7, 5, Utc(2024, 5, 1), Utc(2024, 5, 1), {"A"}, "<remote>", "Date Filter: Today",
                  "Area Filter: All"}),
     [](const testing::TestParamInfo<PaneCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(ViewerTest, TheAreaPaneTakesAreasUntilItsListPassesCharacter999) {
   std::set<std::string> areas;
-  for (int i = 0; i < 50; ++i) areas.insert("area-" + std::string(2 - std::to_string(i).size() + 1, '0') +
-                                            std::to_string(i) + std::string(22, 'x'));
+  for (int i = 0; i < 50; ++i)
+    areas.insert("area-" + std::string(2 - std::to_string(i).size() + 1, '0') + std::to_string(i) +
+                 std::string(22, 'x'));
   ASSERT_EQ(areas.begin()->size(), 30u);
   SetFilterDisplayArea(1);
   SetFilterCustomAreas(areas);
@@ -291,8 +296,8 @@ TEST_F(ViewerTest, TheFirstPanesAreAsWideAsTheirTexts) {
 }
 
 TEST_F(ViewerTest, LoadsTheChosenFolderAndAreas) {
-  WriteDay(remote_, "2024-05-01", {MakeRecord("A", Utc(2024, 5, 1, 8), "remote-a"),
-                                   MakeRecord("B", Utc(2024, 5, 1, 9), "remote-b")});
+  WriteDay(remote_, "2024-05-01",
+           {MakeRecord("A", Utc(2024, 5, 1, 8), "remote-a"), MakeRecord("B", Utc(2024, 5, 1, 9), "remote-b")});
   WriteDay(local_, "CACHE_0", {MakeRecord("A", Utc(2024, 5, 1, 8), "local")});
   WriteDay(custom_, "2023-01-01", {MakeRecord("C", Utc(2023, 1, 1, 8), "custom")});
   RunModal(*viewer_, [&] {
@@ -321,10 +326,11 @@ TEST_F(ViewerTest, TodayAndACustomDayAreWholeLocalDays) {
   SetTimeZone("XST-2");
   // 00:30 on 2 May, local time.
   clock_.SetUtc(FileTimeOf(Utc(2024, 5, 1, 22, 30)));
-  WriteDay(remote_, "2024-05-01", {MakeRecord("A", Utc(2024, 5, 1, 21, 59, 59), "1-may-last"),
-                                   MakeRecord("A", Utc(2024, 5, 1, 22, 0, 0), "2-may-first"),
-                                   MakeRecord("A", Utc(2024, 5, 2, 21, 59, 59), "2-may-last"),
-                                   MakeRecord("A", Utc(2024, 5, 2, 22, 0, 1), "3-may")});
+  WriteDay(remote_, "2024-05-01",
+           {MakeRecord("A", Utc(2024, 5, 1, 21, 59, 59), "1-may-last"),
+            MakeRecord("A", Utc(2024, 5, 1, 22, 0, 0), "2-may-first"),
+            MakeRecord("A", Utc(2024, 5, 2, 21, 59, 59), "2-may-last"),
+            MakeRecord("A", Utc(2024, 5, 2, 22, 0, 1), "3-may")});
   SetFilterDisplayRange(0);
   RunModal(*viewer_, [&] {
     EXPECT_EQ(Shown(), (std::vector<std::string>{"op-2-may-first", "op-2-may-last"}));
@@ -346,9 +352,9 @@ TEST_F(ViewerTest, TodayAndACustomDayAreWholeLocalDays) {
 
 TEST_F(ViewerTest, FilterOnSelectedDateAndAreaTakeTheSelectedRowOrNothing) {
   SetTimeZone("XST-2");
-  WriteDay(remote_, "2024-05-02", {MakeRecord("A", Utc(2024, 5, 2, 8), "a"),
-                                   MakeRecord("B", Utc(2024, 5, 2, 23, 30), "b-late"),
-                                   MakeRecord("B", Utc(2024, 5, 3, 8), "b")});
+  WriteDay(remote_, "2024-05-02",
+           {MakeRecord("A", Utc(2024, 5, 2, 8), "a"), MakeRecord("B", Utc(2024, 5, 2, 23, 30), "b-late"),
+            MakeRecord("B", Utc(2024, 5, 3, 8), "b")});
   SetFilterFromDate(Utc(2024, 4, 1));
   SetFilterToDate(Utc(2024, 4, 2));
   SetFilterCustomAreas({"Z"});
@@ -386,7 +392,8 @@ struct MenuCommands {
   MenuCommands() {
     for (uint32_t id = 32800; id <= 32810; ++id) {
       if (id == 32804) continue;
-      map.On(id, [this, id] { ran.push_back(id); }, [id](CCmdUI& ui) { ui.SetCheck(id == 32802 || id == 32809); });
+      map.On(
+          id, [this, id] { ran.push_back(id); }, [id](CCmdUI& ui) { ui.SetCheck(id == 32802 || id == 32809); });
     }
     CDlgAckComments::SetMenuCommands(&map);
   }
@@ -434,11 +441,16 @@ TEST_F(ViewerTest, ARightClickShowsMenu1003AndItsChoiceGoesToTheCommandMap) {
     EXPECT_EQ(List().selectionModel()->selectedRows().size(), 1);
     viewer_->EndDialog(IDCANCEL);
   });
-  const std::vector<std::string> paths = {
-      "&Location/&Remote",       "&Location/&Local",          "&Location/&Custom",
-      "&Date Filter/&Today",     "&Date Filter/&All",         "&Date Filter/&Custom",
-      "&Date Filter/&Filter on Selected Date", "&Area Filter/&All", "&Area Filter/&Custom",
-      "&Area Filter/&Filter on Selected Area"};
+  const std::vector<std::string> paths = {"&Location/&Remote",
+                                          "&Location/&Local",
+                                          "&Location/&Custom",
+                                          "&Date Filter/&Today",
+                                          "&Date Filter/&All",
+                                          "&Date Filter/&Custom",
+                                          "&Date Filter/&Filter on Selected Date",
+                                          "&Area Filter/&All",
+                                          "&Area Filter/&Custom",
+                                          "&Area Filter/&Filter on Selected Area"};
   ASSERT_EQ(shown.size(), paths.size());
   for (size_t i = 0; i < shown.size(); ++i) {
     EXPECT_EQ(shown[i].path, paths[i]);

@@ -114,10 +114,10 @@ TEST_F(FilterTest, TheEnablingRuleFollowsEveryRadio) {
       int radio;
       bool folder, pickers, areas;
     };
-    for (const Step& step : {Step{1017, true, false, false}, Step{1013, true, true, false},
-                             Step{1019, true, true, true}, Step{1016, false, true, true},
-                             Step{1012, false, false, true}, Step{1018, false, false, false},
-                             Step{1015, false, false, false}, Step{1011, false, false, false}}) {
+    for (const Step& step :
+         {Step{1017, true, false, false}, Step{1013, true, true, false}, Step{1019, true, true, true},
+          Step{1016, false, true, true}, Step{1012, false, false, true}, Step{1018, false, false, false},
+          Step{1015, false, false, false}, Step{1011, false, false, false}}) {
       SCOPED_TRACE(step.radio);
       Radio(dialog, step.radio).click();
       EXPECT_EQ(Enabled(dialog, 1003), step.folder);
@@ -164,7 +164,7 @@ TEST_F(FilterTest, StoredDatesThatCrossAreShownAsTheyAre) {
 
 struct OkCase {
   const char* name;
-  int location, range, area;                 // radios to click (0: none)
+  int location, range, area;  // radios to click (0: none)
   std::set<std::string> selected;
   int32_t storedLocation, storedRange, storedArea;
   std::set<std::string> storedAreas;
@@ -196,18 +196,17 @@ TEST_P(FilterOkTest, StoresTheCheckedModesAndTheSelectedAreas) {
   EXPECT_TRUE(boxes_.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Choices, FilterOkTest,
-    testing::Values(OkCase{"RemoteTodayAll", 1015, 1011, 1018, {}, 0, 0, 0, {}},
-                    OkCase{"LocalAllCustom", 1016, 1012, 1019, {"A", "B"}, 1, 1, 1, {"A", "B"}},
-                    OkCase{"RangeCustomOne", 1015, 1013, 1019, {"C"}, 0, 2, 1, {"C"}},
-                    // Custom with no area selected shows every area.
-                    OkCase{"CustomAreasNoneSelected", 1016, 1011, 1019, {}, 1, 0, 0, {}},
-                    // All areas keeps no list, whatever was selected.
-                    OkCase{"AllWithSelection", 1016, 1011, 1018, {"A"}, 1, 0, 0, {"A"}},
-                    OkCase{"NoRadioChecked", 0, 0, 0, {"B"}, 7, 7, 7, {"B"}},
-                    OkCase{"NoRadioNothingSelected", 0, 0, 0, {}, 7, 7, 7, {}}),
-    [](const testing::TestParamInfo<OkCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Choices, FilterOkTest,
+                         testing::Values(OkCase{"RemoteTodayAll", 1015, 1011, 1018, {}, 0, 0, 0, {}},
+                                         OkCase{"LocalAllCustom", 1016, 1012, 1019, {"A", "B"}, 1, 1, 1, {"A", "B"}},
+                                         OkCase{"RangeCustomOne", 1015, 1013, 1019, {"C"}, 0, 2, 1, {"C"}},
+                                         // Custom with no area selected shows every area.
+                                         OkCase{"CustomAreasNoneSelected", 1016, 1011, 1019, {}, 1, 0, 0, {}},
+                                         // All areas keeps no list, whatever was selected.
+                                         OkCase{"AllWithSelection", 1016, 1011, 1018, {"A"}, 1, 0, 0, {"A"}},
+                                         OkCase{"NoRadioChecked", 0, 0, 0, {"B"}, 7, 7, 7, {"B"}},
+                                         OkCase{"NoRadioNothingSelected", 0, 0, 0, {}, 7, 7, 7, {}}),
+                         [](const testing::TestParamInfo<OkCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FilterTest, AMissingCustomFolderIsQuestionedAndStoredOnlyAfterOK) {
   const std::string missing = custom_ + "/gone";
@@ -225,7 +224,8 @@ TEST_F(FilterTest, AMissingCustomFolderIsQuestionedAndStoredOnlyAfterOK) {
             IDOK);
   ASSERT_EQ(boxes_.size(), 2u);
   EXPECT_EQ(boxes_[0].caption.toStdString(), "Invalid Directory");
-  EXPECT_EQ(boxes_[0].text.toStdString(), "Directory does not exist: \"" + missing + "\"\nDo you want to save this value?");
+  EXPECT_EQ(boxes_[0].text.toStdString(),
+            "Directory does not exist: \"" + missing + "\"\nDo you want to save this value?");
   EXPECT_EQ(boxes_[0].buttons, CMessageBox::Buttons::OkCancel);
   EXPECT_EQ(GetFilterCustomPath(), missing);
   EXPECT_EQ(GetFilterDisplayLocation(), 2);
