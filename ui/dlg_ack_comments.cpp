@@ -142,11 +142,6 @@ CDlgAckComments::~CDlgAckComments() {
 void CDlgAckComments::SetMenuCommands(const CCommandMap* commands) { g_menuCommands = commands; }
 
 bool CDlgAckComments::OnInitDialog() {
-  if (m_initialised) {
-    // Shown again: set up already; only the rows are read anew.
-    Refresh();
-    return true;
-  }
   setMinimumSize(size());
   CreateStatusBar();
 

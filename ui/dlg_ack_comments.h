@@ -44,7 +44,8 @@
 // g_pAckCommentsDlg is the viewer while one exists (it registers itself
 // for its lifetime); at most one exists at a time.
 //
-// Threads: main thread only. `clock` must outlive the viewer.
+// Threads: main thread only. `clock` must outlive the viewer. REQUIRES:
+// DoModal at most once per viewer (the frame makes one for each opening).
 #pragma once
 
 #include <QPoint>
