@@ -28,8 +28,10 @@ namespace {
 constexpr int kLocationRadios[] = {CDlgAckFilter::kRemoteRadio, CDlgAckFilter::kLocalRadio,
                                    CDlgAckFilter::kCustomFolderRadio};
 constexpr int kRangeRadios[] = {CDlgAckFilter::kTodayRadio, CDlgAckFilter::kAllDatesRadio, CDlgAckFilter::kRangeRadio};
-constexpr int kFirstYear = 100;
 constexpr int kAreaRadios[] = {CDlgAckFilter::kAllAreasRadio, CDlgAckFilter::kCustomAreasRadio};
+
+// The first year of the log's dates.
+constexpr int kFirstYear = 100;
 
 bool IsDirectory(const std::string& path) {
   std::error_code ec;
@@ -59,7 +61,6 @@ CDlgAckFilter::CDlgAckFilter(QWidget* parent, const ae::Clock& clock)
   auto* from = Control<QDateEdit>(kFromPicker);
   auto* to = Control<QDateEdit>(kToPicker);
   if (from && to) {
-    // As far back as the log's dates go.
     from->setMinimumDate(QDate(kFirstYear, 1, 1));
     to->setMinimumDate(QDate(kFirstYear, 1, 1));
     connect(from, &QDateEdit::dateChanged, this, [to](QDate date) {

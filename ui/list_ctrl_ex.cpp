@@ -80,11 +80,14 @@ bool CListCtrlEx::eventFilter(QObject* watched, QEvent* event) {
   QHeaderView* header = view_->header();
   if (watched == header->viewport()) {
     // Clicks with the other buttons: pressed and released on one header.
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (!press && event->type() != QEvent::MouseButtonRelease) return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() != Qt::LeftButton) {
-      pressedSection_ = header->logicalIndexAt(mouse->position().toPoint());
-    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() != Qt::LeftButton) {
-      const int section = header->logicalIndexAt(mouse->position().toPoint());
+    if (mouse->button() == Qt::LeftButton) return false;
+    const int section = header->logicalIndexAt(mouse->position().toPoint());
+    if (press) {
+      pressedSection_ = section;
+    } else {
       if (section >= 0 && section == pressedSection_) NotifyHeaderClick({section, mouse->button()});
       pressedSection_ = -1;
     }
