@@ -1,8 +1,10 @@
 // aeserver: the plant alarm server with its window. Without a display it
 // runs on Qt's offscreen platform and goes on serving. Two options of this
 // platform's own (the registration switches are the application's):
-//   --print-status      the window's contents once a second on stdout
-//   --screenshot FILE   a PNG of the window once events flow, then exit
+//   --print-status             the window's contents once a second on stdout
+//   --screenshot FILE          a PNG of the window once events flow, then exit
+//   --screenshot-viewer FILE   a PNG of the comments viewer after acknowledging
+//                              a few alarms as a client, then exit
 // SIGINT and SIGTERM close the window as the last client's going does: the
 // server ends cleanly.
 #include <signal.h>
@@ -21,6 +23,7 @@
 #include "app/server_icon.h"
 #include "app/status_printer.h"
 #include "app/tolk_ae_lum_server_app.h"
+#include "app/viewer_snapshot.h"
 #include "app/window_snapshot.h"
 
 namespace {
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
   std::string commandLine;
   bool printStatus = false;
   QString screenshot;
+  QString viewerScreenshot;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--print-status") == 0) {
       printStatus = true;
@@ -58,6 +62,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
       screenshot = QString::fromLocal8Bit(argv[++i]);
+      continue;
+    }
+    if (std::strcmp(argv[i], "--screenshot-viewer") == 0 && i + 1 < argc) {
+      viewerScreenshot = QString::fromLocal8Bit(argv[++i]);
       continue;
     }
     if (!commandLine.empty()) commandLine += ' ';
@@ -93,8 +101,12 @@ int main(int argc, char** argv) {
     if (printStatus) printer = std::make_unique<CStatusPrinter>(stdout);
     std::unique_ptr<CWindowSnapshot> snapshot;
     if (!screenshot.isEmpty()) snapshot = std::make_unique<CWindowSnapshot>(*app.MainFrame(), app.WindowLink(), screenshot);
+    std::unique_ptr<CViewerSnapshot> viewerSnapshot;
+    if (!viewerScreenshot.isEmpty())
+      viewerSnapshot = std::make_unique<CViewerSnapshot>(*app.MainFrame(), app.WindowLink(), viewerScreenshot);
     exitCode = qapp.exec();
     if (snapshot && (snapshot->Failed() || !snapshot->Written())) exitCode = 1;
+    if (viewerSnapshot && (viewerSnapshot->Failed() || !viewerSnapshot->Written())) exitCode = 1;
   }
   return app.ExitInstance(exitCode);
 }

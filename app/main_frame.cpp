@@ -9,7 +9,7 @@
 #include "acklog/ack_log_settings.h"
 #include "app/about_dlg.h"
 #include "app/frame_window_link.h"
-#include "app/menu_resource.h"
+#include "ui/menu_resource.h"
 #include "app/profile.h"
 #include "app/string_ids.h"
 #include "app/tolk_ae_lum_server_doc.h"
@@ -17,6 +17,8 @@
 #include "opcda/connection_manager.h"
 #include "toolkit/server_interface.h"
 #include "ui/dialog_result.h"
+#include "ui/dlg_ack_comments.h"
+#include "ui/dlg_ack_configure.h"
 #include "ui/dlg_edit_da_connection.h"
 #include "ui/dlg_stats_sample_pd.h"
 #include "ui/html_help.h"
@@ -50,6 +52,47 @@ enum Command : uint32_t {
   ID_APP_ABOUT = 57664,
 };
 
+// The commands of the comments viewer's context menu (menu 1003).
+enum FilterCommandId : uint32_t {
+  ID_FILTER_AREA_ALL = 32800,
+  ID_FILTER_DATE_TODAY = 32801,
+  ID_FILTER_DATE_ALL = 32802,
+  ID_FILTER_AREA_SELECTED = 32803,
+  ID_FILTER_LOCATION_REMOTE = 32805,
+  ID_FILTER_DATE_CUSTOM = 32806,
+  ID_FILTER_AREA_CUSTOM = 32807,
+  ID_FILTER_LOCATION_CUSTOM = 32808,
+  ID_FILTER_LOCATION_LOCAL = 32809,
+  ID_FILTER_DATE_SELECTED = 32810,
+};
+
+// One context-menu command: the filter setting it stores, what the viewer
+// does next (before its refresh), and whether the item carries a check
+// mark while the setting holds its value.
+struct FilterCommand {
+  uint32_t id;
+  LONG (*set)(DWORD);
+  int32_t (*get)();
+  DWORD value;
+  void (CDlgAckComments::*then)();
+  bool checkMark;
+};
+
+const FilterCommand kFilterCommands[] = {
+    {ID_FILTER_LOCATION_REMOTE, SetFilterDisplayLocation, GetFilterDisplayLocation, 0, nullptr, true},
+    {ID_FILTER_LOCATION_LOCAL, SetFilterDisplayLocation, GetFilterDisplayLocation, 1, nullptr, true},
+    {ID_FILTER_LOCATION_CUSTOM, SetFilterDisplayLocation, GetFilterDisplayLocation, 2, nullptr, true},
+    {ID_FILTER_DATE_TODAY, SetFilterDisplayRange, GetFilterDisplayRange, 0, nullptr, true},
+    {ID_FILTER_DATE_ALL, SetFilterDisplayRange, GetFilterDisplayRange, 1, nullptr, true},
+    {ID_FILTER_DATE_CUSTOM, SetFilterDisplayRange, GetFilterDisplayRange, 2, nullptr, true},
+    {ID_FILTER_DATE_SELECTED, SetFilterDisplayRange, GetFilterDisplayRange, 2, &CDlgAckComments::FilterOnSelectedDate,
+     false},
+    {ID_FILTER_AREA_ALL, SetFilterDisplayArea, GetFilterDisplayArea, 0, nullptr, true},
+    {ID_FILTER_AREA_CUSTOM, SetFilterDisplayArea, GetFilterDisplayArea, 1, nullptr, true},
+    {ID_FILTER_AREA_SELECTED, SetFilterDisplayArea, GetFilterDisplayArea, 1, &CDlgAckComments::FilterOnSelectedArea,
+     false},
+};
+
 int32_t CurrentState() {
   ConnectionManager* manager = g_pConnectionManager;
   return manager ? manager->connectionState.load() : ConnectionManager::kNotConnected;
@@ -67,14 +110,17 @@ CMainFrame::CMainFrame(CFrameWindowLink& link, const CProfile& profile, bool onS
   MapCommands();
 }
 
-CMainFrame::~CMainFrame() { link_.Detach(this); }
+CMainFrame::~CMainFrame() {
+  CDlgAckComments::SetMenuCommands(nullptr);
+  link_.Detach(this);
+}
 
 bool CMainFrame::Create(const CTolkAELumServerDoc& document) {
   if (!CMenuResource::LoadMenuBar(kMainMenu, *menuBar())) return false;
   for (QAction* action : menuBar()->actions()) {
     QMenu* popup = action->menu();
     if (!popup) continue;
-    connect(popup, &QMenu::aboutToShow, this, [this, popup] { UpdatePopup(*popup); });
+    connect(popup, &QMenu::aboutToShow, this, [this, popup] { CMenuResource::UpdateFromCommands(*popup, commands_); });
     connect(popup, &QMenu::triggered, this, [this](QAction* item) {
       if (uint32_t id = CMenuResource::CommandId(*item)) ExecuteCommand(id);
     });
@@ -88,6 +134,8 @@ bool CMainFrame::Create(const CTolkAELumServerDoc& document) {
   view_ = new CTolkAELumServerView(this);
   setCentralWidget(view_);
   view_->OnInitialUpdate();
+  // The comments viewer's context menu is this window's.
+  CDlgAckComments::SetMenuCommands(&commands_);
   link_.Attach(this);
   return true;
 }
@@ -126,18 +174,19 @@ void CMainFrame::MapCommands() {
       ID_TRACE_COM_CALLS, [this] { OnComCallTracing(); }, [this](CCmdUI& ui) { ui.SetCheck(m_comCallTracing); });
   commands_.On(ID_HELP_INDEX, [this] { OnHelpIndex(); });
   commands_.On(ID_APP_ABOUT, [this] { OnAbout(); });
-  // The comments viewer and the log configuration dialog have no handler
-  // yet: their items are shown disabled.
-}
-
-void CMainFrame::UpdatePopup(QMenu& popup) {
-  for (QAction* action : popup.actions()) {
-    uint32_t id = CMenuResource::CommandId(*action);
-    if (id == 0) continue;
-    CCmdUI ui = commands_.Update(id);
-    action->setEnabled(ui.Enabled());
-    action->setCheckable(ui.Checked());
-    action->setChecked(ui.Checked());
+  commands_.On(ID_ACK_VIEW, [this] { OnViewComments(); });
+  commands_.On(ID_ACK_CONFIGURE, [this] { OnConfigureLog(); });
+  for (const FilterCommand& command : kFilterCommands) {
+    commands_.On(
+        command.id,
+        [&command] {
+          command.set(command.value);
+          if (CDlgAckComments* viewer = g_pAckCommentsDlg) {
+            if (command.then) (viewer->*command.then)();
+            viewer->Refresh();
+          }
+        },
+        [&command](CCmdUI& ui) { ui.SetCheck(command.checkMark && command.get() == int32_t(command.value)); });
   }
 }
 
@@ -240,6 +289,22 @@ void CMainFrame::OnComCallTracing() {
 }
 
 void CMainFrame::OnHelpIndex() { HtmlHelpW(HelpFilePath(), HH_DISPLAY_TOPIC, 0); }
+
+void CMainFrame::OnViewComments() {
+  if (CDlgAckComments* open = g_pAckCommentsDlg) {
+    open->activateWindow();
+    open->raise();
+    open->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  CDlgAckComments viewer;
+  viewer.DoModal();
+}
+
+void CMainFrame::OnConfigureLog() {
+  CDlgAckConfigure dialog(this);
+  dialog.DoModal();
+}
 
 void CMainFrame::OnAbout() {
   CAboutDlg dialog(this);

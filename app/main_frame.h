@@ -3,6 +3,7 @@
 // view shows the connection and the statistics. The frame decides whether
 // the program may close: the close request (File Exit, the close box), the
 // system close command, and the private close message of the last client.
+// Its command map also serves the comments viewer's context menu.
 //
 // Contract: main thread only. The frame reads the connection manager and
 // the toolkit through g_pConnectionManager and g_ServerInterface; it never
@@ -18,13 +19,12 @@
 #include <functional>
 #include <string>
 
-#include "app/command_map.h"
+#include "ui/command_map.h"
 
 class CFrameWindowLink;
 class CProfile;
 class CTolkAELumServerDoc;
 class CTolkAELumServerView;
-class QMenu;
 
 class CMainFrame : public QMainWindow {
  public:
@@ -61,7 +61,6 @@ class CMainFrame : public QMainWindow {
 
  private:
   void MapCommands();
-  void UpdatePopup(QMenu& popup);
   // The close request's rules; true when the window may close.
   bool CloseRequestAllowed();
 
@@ -71,6 +70,8 @@ class CMainFrame : public QMainWindow {
   void OnSetTraceFile();
   void OnComCallTracing();
   void OnHelpIndex();
+  void OnViewComments();
+  void OnConfigureLog();
   void OnAbout();
 
   CFrameWindowLink& link_;

@@ -96,3 +96,28 @@ void CResourceLibrary::Free() {
 bool CResourceLibrary::IsLoaded() { return g_loaded; }
 
 QString CResourceLibrary::String(uint32_t id) { return QString::fromStdString(LoadResourceString(id)); }
+
+QString CResourceLibrary::Format(uint32_t id, std::initializer_list<QString> arguments) {
+  const QString pattern = String(id);
+  QString text;
+  text.reserve(pattern.size());
+  auto next = arguments.begin();
+  for (qsizetype i = 0; i < pattern.size(); ++i) {
+    const QChar c = pattern[i];
+    if (c == u'%' && i + 1 < pattern.size()) {
+      const QChar directive = pattern[i + 1];
+      if (directive == u'%') {
+        text += u'%';
+        ++i;
+        continue;
+      }
+      if (directive == u's' && next != arguments.end()) {
+        text += *next++;
+        ++i;
+        continue;
+      }
+    }
+    text += c;
+  }
+  return text;
+}

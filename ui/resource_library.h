@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <initializer_list>
 
 class CResourceLibrary {
  public:
@@ -27,6 +28,10 @@ class CResourceLibrary {
   // The text of a string ID from the process's string provider; "" when
   // the table has none (or nothing is loaded).
   static QString String(uint32_t id);
+  // String(id) with its printf-style text arguments filled in: each "%s"
+  // takes the next argument (a "%s" beyond the last stays as written) and
+  // "%%" is one "%"; what an argument brings is never read again.
+  static QString Format(uint32_t id, std::initializer_list<QString> arguments);
 
   // The file name Load looks for in the folder.
   static constexpr const char* kFileName = "aeres_enu.ENU";

@@ -224,9 +224,10 @@ TEST_F(ProgramTest, PopupsShowTheCommandsStatesWhenTheyOpen) {
 
 TEST_F(ProgramTest, AcknowledgementMenu) {
   ASSERT_TRUE(app_->InitInstance());
-  // The viewer and the log configuration are not part of this window yet.
-  EXPECT_FALSE(Frame().UpdateCommand(kAckView).Enabled());
-  EXPECT_FALSE(Frame().UpdateCommand(kAckConfigure).Enabled());
+  // View... and Configure... are always there.
+  EXPECT_TRUE(Frame().UpdateCommand(kAckView).Enabled());
+  EXPECT_TRUE(Frame().UpdateCommand(kAckConfigure).Enabled());
+  EXPECT_FALSE(Frame().UpdateCommand(kAckView).Checked());
 
   bool before = IsLoggingEnabled();
   EXPECT_EQ(Frame().UpdateCommand(kAckLogging).Checked(), before);

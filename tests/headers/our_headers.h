@@ -105,15 +105,24 @@
 
 #include "server/server_core.h"
 
+#include "ui/ack_record_model.h"
+#include "ui/command_map.h"
 #include "ui/data_exchange.h"
 #include "ui/dialog_result.h"
+#include "ui/dlg_ack_comments.h"
+#include "ui/dlg_ack_configure.h"
+#include "ui/dlg_ack_filter.h"
 #include "ui/dlg_edit_da_connection.h"
 #include "ui/dlg_progress.h"
 #include "ui/dlg_stats_sample_pd.h"
 #include "ui/html_help.h"
+#include "ui/list_ctrl_ex.h"
+#include "ui/local_time.h"
+#include "ui/menu_resource.h"
 #include "ui/message_box.h"
 #include "ui/resource_dialog.h"
 #include "ui/resource_library.h"
+#include "ui/string_ids.h"
 
 // What the server includes of the plant components (their interfaces).
 #include "ralto/config_server.h"

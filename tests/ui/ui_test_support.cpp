@@ -44,7 +44,16 @@ void UiTest::TearDown() {
 }
 
 int RunModal(CResourceDialog& dialog, const std::function<void()>& whileOpen) {
-  QTimer::singleShot(0, &dialog, whileOpen);
+  // The dialog may first run dialogs of its own as it opens (a viewer its
+  // progress dialog): wait until it is the one that shows.
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, &dialog, [&dialog, &poll, whileOpen] {
+    if (QApplication::activeModalWidget() != &dialog || !dialog.isVisible()) return;
+    poll.stop();
+    whileOpen();
+  });
+  poll.start();
   QTimer watchdog;
   watchdog.setSingleShot(true);
   QObject::connect(&watchdog, &QTimer::timeout, &dialog, [&dialog] {
@@ -53,6 +62,23 @@ int RunModal(CResourceDialog& dialog, const std::function<void()>& whileOpen) {
   });
   watchdog.start(10000);
   return dialog.DoModal();
+}
+
+void WhenModal(std::function<bool(QWidget&)> act) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    // Checked before acting: the act may run a nested loop of its own.
+    poll->stop();
+    if (act(*modal)) {
+      poll->deleteLater();
+    } else {
+      poll->start();
+    }
+  });
+  poll->start();
 }
 
 void PressKey(QDialog& dialog, int key) {

@@ -35,10 +35,22 @@ class UiTest : public testing::Test {
   std::deque<int> answers_;
 };
 
-// Runs the dialog modally with `whileOpen` once it shows; a dialog still
-// open after 10 s ends with kStuck and fails the test.
+// Runs the dialog modally with `whileOpen` once it shows as the active
+// modal window; a dialog still open after 10 s ends with kStuck and fails
+// the test.
 constexpr int kStuck = -99;
 int RunModal(CResourceDialog& dialog, const std::function<void()>& whileOpen);
+// Runs `act` once the active modal window is a T and shows (polled every
+// 10 ms, from the event loop that is running then: a nested dialog's too).
+void WhenModal(std::function<bool(QWidget&)> act);
+template <class T>
+void WhenModalIs(std::function<void(T&)> act) {
+  WhenModal([act](QWidget& w) {
+    T* t = dynamic_cast<T*>(&w);
+    if (t) act(*t);
+    return t != nullptr;
+  });
+}
 // A key press and release at the dialog's focus widget (or the dialog).
 void PressKey(QDialog& dialog, int key);
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -1,4 +1,4 @@
-#include "app/command_map.h"
+#include "ui/command_map.h"
 
 void CCommandMap::On(uint32_t id, Handler handler, UpdateHandler update) {
   entries_[id] = Entry{std::move(handler), std::move(update)};

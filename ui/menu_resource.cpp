@@ -1,4 +1,4 @@
-#include "app/menu_resource.h"
+#include "ui/menu_resource.h"
 
 #include <QAction>
 #include <QFile>
@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <vector>
+
+#include "ui/command_map.h"
 
 namespace {
 
@@ -106,3 +108,18 @@ QMenu* CMenuResource::LoadPopup(uint32_t menuId, QWidget* parent) {
 }
 
 uint32_t CMenuResource::CommandId(const QAction& action) { return action.data().toUInt(); }
+
+void CMenuResource::UpdateFromCommands(QMenu& menu, const CCommandMap& commands) {
+  for (QAction* action : menu.actions()) {
+    if (QMenu* popup = action->menu()) {
+      UpdateFromCommands(*popup, commands);
+      continue;
+    }
+    uint32_t id = CommandId(*action);
+    if (id == 0) continue;
+    CCmdUI ui = commands.Update(id);
+    action->setEnabled(ui.Enabled());
+    action->setCheckable(ui.Checked());
+    action->setChecked(ui.Checked());
+  }
+}

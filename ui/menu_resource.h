@@ -1,7 +1,8 @@
 // CMenuResource: a menu of the resource library (":/menus.xml") built as Qt
 // menus. Each command item becomes a QAction whose data is its command ID,
-// checked as the template says; the window's update handlers set enable
-// and check state before a popup opens.
+// checked as the template says; UpdateFromCommands gives the items the
+// enable and check state of a command map's update handlers, which the
+// window does before a popup opens.
 //
 // Contract: Load returns false, and builds nothing, when the library holds
 // no such menu or the file does not parse. The built menus and actions
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 
+class CCommandMap;
 class QMenu;
 class QMenuBar;
 class QWidget;
@@ -24,4 +26,8 @@ class CMenuResource {
 
   // The command ID that an action of these menus carries (0: none).
   static uint32_t CommandId(const class QAction& action);
+
+  // Every command item of `menu` and of its nested popups enabled and
+  // checked as `commands` says; an unchecked item shows no check box.
+  static void UpdateFromCommands(QMenu& menu, const CCommandMap& commands);
 };
