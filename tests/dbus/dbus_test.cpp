@@ -206,7 +206,14 @@ TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   Result unknown = Client("conditions NoSuchSource");
   EXPECT_EQ(1, unknown.rc) << unknown.out;
   EXPECT_EQ(0, Client("disable --area Tank_Farm").rc);
+  Result off = Client("enable-state --area Tank_Farm --area NoSuchArea");
+  EXPECT_EQ(1, off.rc) << off.out;
+  EXPECT_NE(std::string::npos, off.out.find("Tank_Farm disabled")) << off.out;
+  EXPECT_NE(std::string::npos, off.out.find("NoSuchArea: unknown area")) << off.out;
   EXPECT_EQ(0, Client("enable --area Tank_Farm").rc);
+  Result on = Client("enable-state --area Tank_Farm");
+  EXPECT_EQ(0, on.rc) << on.out;
+  EXPECT_NE(std::string::npos, on.out.find("Tank_Farm enabled\n")) << on.out;
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   kill(server, SIGTERM);
