@@ -399,6 +399,8 @@ void CAESubscription::SendLive(uint64_t now, uint64_t& next) {
     maxSize = maxSize_;
     handle = clientHandle_;
     if (sink && (count || !dropped)) lastCallback_ = std::max(lastCallback_, now);
+    // The next keep-alive counts from this callback.
+    if (keepAlive_ && active_ && sink) next = std::min(next, lastCallback_ + keepAlive_);
     if (sink && count) {
       lastEvents_ = now;
       sentEvents_ = true;

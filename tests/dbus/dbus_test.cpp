@@ -173,6 +173,10 @@ TEST_F(DBusTest, AClientKilledReleasesItsObjectsAndAsLastClientEndsTheServer) {
 
 TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   RandomChanges(40);
+  const std::string logDir = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/AlarmLog";
+  const std::string logKey = "\"HKLM\\SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Acknowledgment Log\"";
+  ASSERT_EQ(0, Shell(kBin + "/aereg add " + logKey + " /v EnableACKLogging /t REG_DWORD /d 1 /f").rc);
+  ASSERT_EQ(0, Shell(kBin + "/aereg add " + logKey + " /v \"Local Path\" /t REG_SZ /d " + logDir + " /f").rc);
   pid_t server = StartServer();
   // A client that holds the server while the others come and go.
   pid_t holder = Spawn(kBin + "/aeclient subscribe");
@@ -200,13 +204,30 @@ TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   EXPECT_NE(std::string::npos, ack.out.find("acknowledged")) << ack.out;
   Result state = Client("conditions '" + source + "'");
   EXPECT_NE(std::string::npos, state.out.find("by tester")) << state.out;
+  // The controller took the acknowledgement word on ".FC", and the log
+  // holds the record with that outcome.
+  Result log;
+  for (int i = 0; i < 100; ++i) {
+    log = Shell(kBin + "/aelog list " + logDir);
+    if (log.out.find("\ttester\tchecked on site\t") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(std::string::npos, log.out.find("\t" + condition + "\t")) << log.out;
+  EXPECT_NE(std::string::npos, log.out.find("\ttester\tchecked on site\tSuccess\t")) << log.out;
 
   Result usage = Client("ack '" + source + "' '" + condition + "'");
   EXPECT_EQ(2, usage.rc);
   Result unknown = Client("conditions NoSuchSource");
   EXPECT_EQ(1, unknown.rc) << unknown.out;
   EXPECT_EQ(0, Client("disable --area Tank_Farm").rc);
+  Result off = Client("enable-state --area Tank_Farm --area NoSuchArea");
+  EXPECT_EQ(1, off.rc) << off.out;
+  EXPECT_NE(std::string::npos, off.out.find("Tank_Farm disabled")) << off.out;
+  EXPECT_NE(std::string::npos, off.out.find("NoSuchArea: unknown area")) << off.out;
   EXPECT_EQ(0, Client("enable --area Tank_Farm").rc);
+  Result on = Client("enable-state --area Tank_Farm");
+  EXPECT_EQ(0, on.rc) << on.out;
+  EXPECT_NE(std::string::npos, on.out.find("Tank_Farm enabled\n")) << on.out;
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   kill(server, SIGTERM);

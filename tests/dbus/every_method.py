@@ -81,6 +81,26 @@ for method in ("DisableConditionBySource", "EnableConditionBySource"):
 for method in ("DisableConditionByArea", "EnableConditionByArea"):
     assert getattr(es, method)([area]) == 0
 
+# The 1.10 methods: per-name codes, the hierarchy in the effective state.
+es2 = iface(path, "IOPCEventServer2")
+S_FALSE = 1
+hr, errors = es2.DisableConditionByArea2([area, "NoSuchArea"])
+assert hr == S_FALSE and errors[0] == 0 and errors[1] == -2147024809, (hr, errors)
+hr, enabled, effective, errors = es2.GetEnableStateByArea([area])
+assert (hr, list(enabled), list(effective)) == (0, [False], [False]), (hr, enabled, effective)
+hr, errors = es2.EnableConditionBySource2([source])
+assert (hr, list(errors)) == (0, [0])
+hr, enabled, effective, errors = es2.GetEnableStateBySource([source, "NoSuchSource"])
+assert hr == S_FALSE and list(enabled) == [True, False] and list(effective) == [False, False], (enabled, effective)
+assert errors[1] == -2147024809
+assert es2.EnableConditionByArea2([area]) == (0, [0])
+assert es2.DisableConditionBySource2([source]) == (0, [0])
+assert list(es2.GetEnableStateBySource([source])[1:3]) == [[False], [False]]
+assert es2.EnableConditionBySource2([source]) == (0, [0])
+hr, enabled, effective, errors = es2.GetEnableStateBySource([source])
+assert list(enabled) == [True] and list(effective) == [True]
+expect_error(E_INVALIDARG, es2.GetEnableStateByArea, ["x"] * 70000)
+
 assert common.SetClientName("every method") == 0
 hr, locales = common.QueryAvailableLocaleIDs()
 assert common.SetLocaleID(locales[0]) == 0
@@ -97,11 +117,24 @@ assert list(sub.GetReturnedAttributes(categories[0])[1]) == list(ids[:1])
 assert sub.GetState()[4] == 7
 assert sub.SetState(dbus.Array([True], signature="b"), dbus.Array([], signature="u"),
                     dbus.Array([], signature="u"), 8)[0] >= 0
+sub2 = iface(sub_path, "IOPCEventSubscriptionMgt2")
+assert sub2.GetKeepAlive() == (0, 0)
+hr, revised = sub2.SetKeepAlive(300)
+assert hr in (0, 0x00040203) and revised > 0, (hr, revised)
+assert sub2.GetKeepAlive() == (0, revised)
 hr, cookie = point.Advise()
 got = []
 bus.add_signal_receiver(lambda *a: got.append(a), "OnEvent", AE + "IOPCEventSink", NAME, sub_path)
-assert sub.Refresh(cookie) == 0
 loop = GLib.MainLoop()
+
+# The filter passes nothing that happens now: what comes is keep-alives,
+# OnEvent with no events, neither refresh nor last refresh.
+GLib.timeout_add(revised * 3 + 500, loop.quit)
+loop.run()
+assert [a for a in got if not a[1] and not a[2] and len(a[3]) == 0], got
+assert sub2.SetKeepAlive(0) == (0, 0)
+got.clear()
+assert sub.Refresh(cookie) == 0
 
 
 def stop_at_last():

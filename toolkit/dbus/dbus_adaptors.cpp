@@ -48,6 +48,15 @@ HRESULT Reply(sdbus::MethodReply& reply, HRESULT hr, const Out&... out) {
   return hr;
 }
 
+// A per-name array the callee allocated: copied out, then freed.
+template <class T, class Out = T>
+std::vector<Out> TakeArray(T* items, size_t n) {
+  std::vector<Out> values;
+  if (items) values.assign(items, items + n);
+  CoTaskMemFree(items);
+  return values;
+}
+
 std::string CodeText(HRESULT hr) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
@@ -163,6 +172,7 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
                                                    unknown.Put(), &revisedBuffer, &revisedMax);
     if (FAILED(hr)) return hr;
     unknown.As(IID_IOPCEventSubscriptionMgt, sub->subscription);
+    unknown.As(IID_IOPCEventSubscriptionMgt2, sub->subscription2);
     ComPtr<IConnectionPointContainer> container;
     if (SUCCEEDED(unknown.As(IID_IConnectionPointContainer, container))) {
       container->FindConnectionPoint(IID_IOPCEventSink, sub->point.Put());
@@ -274,6 +284,8 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     return Reply(reply, hr, sdbus::ObjectPath(path));
   });
 
+  AddEventServer2Methods(object);
+
   const char* common = kCommonInterface;
   AddMethod(object, common, "SetLocaleID", "u", "i", [](CExported& x, auto& call, auto& reply) {
     return Reply(reply, x.common->SetLocaleID(Arg<uint32_t>(call)));
@@ -298,6 +310,45 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     return Reply(reply, x.common->SetClientName(Arg<std::string>(call)));
   });
   object.registerSignal(kShutdownInterface, kShutdownSignal, "s");
+}
+
+void CAEDBusTransport::Impl::AddEventServer2Methods(sdbus::IObject& object) {
+  using namespace aedbus;
+  const char* es2 = kEventServer2Interface;
+  struct Enabler {
+    const char* name;
+    HRESULT (IOPCEventServer2::*method)(DWORD, const std::string*, HRESULT**);
+  };
+  for (const Enabler& e : {Enabler{"EnableConditionByArea2", &IOPCEventServer2::EnableConditionByArea2},
+                           Enabler{"EnableConditionBySource2", &IOPCEventServer2::EnableConditionBySource2},
+                           Enabler{"DisableConditionByArea2", &IOPCEventServer2::DisableConditionByArea2},
+                           Enabler{"DisableConditionBySource2", &IOPCEventServer2::DisableConditionBySource2}}) {
+    AddMethod(object, es2, e.name, "as", "iai", [method = e.method](CExported& x, auto& call, auto& reply) {
+      auto names = ArrayArg<std::string>(call);
+      if (!x.server2) return E_NOINTERFACE;
+      HRESULT* errors = nullptr;
+      HRESULT hr = (x.server2.Get()->*method)(Count(names.size()), names.data(), &errors);
+      return Reply(reply, hr, TakeArray(errors, names.size()));
+    });
+  }
+  struct StateQuery {
+    const char* name;
+    HRESULT (IOPCEventServer2::*method)(DWORD, const std::string*, BOOL**, BOOL**, HRESULT**);
+  };
+  for (const StateQuery& q : {StateQuery{"GetEnableStateByArea", &IOPCEventServer2::GetEnableStateByArea},
+                              StateQuery{"GetEnableStateBySource", &IOPCEventServer2::GetEnableStateBySource}}) {
+    AddMethod(object, es2, q.name, "as", "iababai", [method = q.method](CExported& x, auto& call, auto& reply) {
+      auto names = ArrayArg<std::string>(call);
+      if (!x.server2) return E_NOINTERFACE;
+      BOOL* enabled = nullptr;
+      BOOL* effective = nullptr;
+      HRESULT* errors = nullptr;
+      HRESULT hr = (x.server2.Get()->*method)(Count(names.size()), names.data(), &enabled, &effective, &errors);
+      size_t n = names.size();
+      return Reply(reply, hr, TakeArray<BOOL, bool>(enabled, n), TakeArray<BOOL, bool>(effective, n),
+                   TakeArray(errors, n));
+    });
+  }
 }
 
 void CAEDBusTransport::Impl::AddSubscriptionMethods(sdbus::IObject& object) {
@@ -355,6 +406,20 @@ void CAEDBusTransport::Impl::AddSubscriptionMethods(sdbus::IObject& object) {
                                           maxSize.empty() ? nullptr : maxSize.data(), handle, &revisedBuffer,
                                           &revisedMax);
     return Reply(reply, hr, revisedBuffer, revisedMax);
+  });
+  const char* sm2 = kSubscription2Interface;
+  AddMethod(object, sm2, "SetKeepAlive", "u", "iu", [](CExported& x, auto& call, auto& reply) {
+    auto keepAlive = Arg<uint32_t>(call);
+    if (!x.subscription2) return E_NOINTERFACE;
+    DWORD revised = 0;
+    HRESULT hr = x.subscription2->SetKeepAlive(keepAlive, &revised);
+    return Reply(reply, hr, revised);
+  });
+  AddMethod(object, sm2, "GetKeepAlive", "", "iu", [](CExported& x, auto&, auto& reply) {
+    if (!x.subscription2) return E_NOINTERFACE;
+    DWORD keepAlive = 0;
+    HRESULT hr = x.subscription2->GetKeepAlive(&keepAlive);
+    return Reply(reply, hr, keepAlive);
   });
   const char* cp = kConnectionPointInterface;
   AddMethod(object, cp, "Advise", "", "iu", [this](CExported& x, auto&, auto& reply) {

@@ -217,6 +217,15 @@ HRESULT CAEDBusClient::ChangeEnabled(bool enable, bool byArea, const std::vector
   return impl_->CallServer(aedbus::kEventServerInterface, method, &reply, names);
 }
 
+HRESULT CAEDBusClient::GetEnableState(bool byArea, const std::vector<std::string>& names, std::vector<bool>* enabled,
+                                      std::vector<bool>* effective, std::vector<HRESULT>* errors) {
+  sdbus::MethodReply reply;
+  HRESULT hr = impl_->CallServer(aedbus::kEventServer2Interface,
+                                 byArea ? "GetEnableStateByArea" : "GetEnableStateBySource", &reply, names);
+  if (SUCCEEDED(hr)) reply >> *enabled >> *effective >> *errors;
+  return hr;
+}
+
 HRESULT CAEDBusClient::GetTransportStatistics(CAEDBusTransport::Stats* stats, uint64_t* droppedForMe) {
   auto call = impl_->serverClass->createMethodCall(aedbus::kServerClassInterface, "GetTransportStatistics");
   sdbus::MethodReply reply;

@@ -53,6 +53,10 @@ class CAEDBusClient {
   HRESULT AckCondition(const std::string& acknowledger, const std::string& comment, const std::string& source,
                        const std::string& condition, FILETIME activeTime, DWORD cookie, HRESULT* error);
   HRESULT ChangeEnabled(bool enable, bool byArea, const std::vector<std::string>& names);
+  // Per name: its own setting, whether it and every area above it are
+  // enabled, and its code (E_INVALIDARG for an unknown name).
+  HRESULT GetEnableState(bool byArea, const std::vector<std::string>& names, std::vector<bool>* enabled,
+                         std::vector<bool>* effective, std::vector<HRESULT>* errors);
   HRESULT GetTransportStatistics(CAEDBusTransport::Stats* stats, uint64_t* droppedForMe);
 
   // Creates the subscription with this filter and advises the handler.

@@ -322,6 +322,7 @@ HRESULT CAEDBusTransport::Impl::CreateInstance(const std::string& owner, std::st
                                 object->server.PutVoid());
   if (FAILED(hr)) return hr;
   object->server.As(IID_IOPCCommon, object->common);
+  object->server.As(IID_IOPCEventServer2, object->server2);
   ComPtr<IConnectionPointContainer> container;
   if (SUCCEEDED(object->server.As(IID_IConnectionPointContainer, container))) {
     container->FindConnectionPoint(IID_IOPCShutdown, object->point.Put());

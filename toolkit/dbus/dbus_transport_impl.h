@@ -56,8 +56,10 @@ struct CExported {
   std::string path;
   std::unique_ptr<sdbus::IObject> object;
   ComPtr<IOPCEventServer> server;
+  ComPtr<IOPCEventServer2> server2;
   ComPtr<IOPCCommon> common;
   ComPtr<IOPCEventSubscriptionMgt> subscription;
+  ComPtr<IOPCEventSubscriptionMgt2> subscription2;
   ComPtr<IOPCEventAreaBrowser> browser;
   ComPtr<IConnectionPoint> point;  // IOPCShutdown or IOPCEventSink
   std::vector<DWORD> cookies;      // sinks of ours advised on point
@@ -94,6 +96,7 @@ class CAEDBusTransport::Impl {
   void Dispatch(const std::string& path, sdbus::MethodCall& call, const Handler& handler);
   void AddServerClass();
   void AddEventServerMethods(sdbus::IObject& object);
+  void AddEventServer2Methods(sdbus::IObject& object);
   void AddSubscriptionMethods(sdbus::IObject& object);
   void AddAreaBrowserMethods(sdbus::IObject& object);
   void AddUnknownMethods(sdbus::IObject& object);

@@ -25,7 +25,8 @@ constexpr char kUsage[] =
     "            [--json] [--count N] [--seconds S]\n"
     "  refresh [--json] [subscribe's filters]\n"
     "  ack SOURCE CONDITION --comment TEXT [--operator NAME]\n"
-    "  enable|disable (--area A | --source S)...\n";
+    "  enable|disable (--area A | --source S)...\n"
+    "  enable-state (--area A | --source S)...\n";
 
 enum ExitCode { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
@@ -285,6 +286,33 @@ class CCommand {
     return kExitOk;
   }
 
+  // One line per name: its own setting, and "(area disabled)" when an area
+  // above it keeps it off.
+  int EnableState() {
+    auto areas = o_.values.find("area");
+    auto sources = o_.values.find("source");
+    if (areas == o_.values.end() && sources == o_.values.end()) return Usage();
+    bool unknown = false;
+    for (auto it : {areas, sources}) {
+      if (it == o_.values.end()) continue;
+      std::vector<bool> enabled, effective;
+      std::vector<HRESULT> errors;
+      HRESULT hr = client_.GetEnableState(it == areas, it->second, &enabled, &effective, &errors);
+      if (FAILED(hr)) return Refused("GetEnableState", hr);
+      for (size_t i = 0; i < it->second.size() && i < errors.size(); ++i) {
+        const char* name = it->second[i].c_str();
+        if (FAILED(errors[i])) {
+          std::fprintf(stderr, "aeclient: %s: unknown %s\n", name, it == areas ? "area" : "source");
+          unknown = true;
+        } else {
+          std::printf("%s %s%s\n", name, enabled[i] ? "enabled" : "disabled",
+                      enabled[i] && !effective[i] ? " (area disabled)" : "");
+        }
+      }
+    }
+    return unknown ? kExitRefused : kExitOk;
+  }
+
   static int Usage() {
     std::fputs(kUsage, stderr);
     return kExitUsage;
@@ -318,6 +346,7 @@ int main(int argc, char** argv) {
   else if (command == "ack") rc = run.Ack();
   else if (command == "enable") rc = run.ChangeEnabled(true);
   else if (command == "disable") rc = run.ChangeEnabled(false);
+  else if (command == "enable-state") rc = run.EnableState();
   else rc = CCommand::Usage();
   // A server that cannot be reached at all is not a refusal.
   if (rc == kExitRefused && Unreachable(client->LastError())) rc = kExitUnreachable;
