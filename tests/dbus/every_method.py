@@ -2,6 +2,7 @@
 # between two connections, and malformed calls answered with errors while
 # the server keeps serving. Prints "every method: ok" and exits 0.
 import os
+import time
 
 import dbus
 import dbus.mainloop.glib
@@ -51,6 +52,12 @@ assert len(ids) == len(descriptions) == len(types)
 hr, browser_path = es.CreateAreaBrowser()
 browser = iface(browser_path, "IOPCEventAreaBrowser")
 hr, areas = browser.BrowseOPCAreas(1, "")
+# A server just started by activation may still be building its areas.
+for _ in range(300):
+    if areas:
+        break
+    time.sleep(0.1)
+    hr, areas = browser.BrowseOPCAreas(1, "")
 assert areas
 hr, area = browser.GetQualifiedAreaName(areas[0])
 assert area == areas[0]
