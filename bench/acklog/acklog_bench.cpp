@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "acklog/alarm_log.h"
 #include "acklog/log_append.h"
 #include "acklog/log_document.h"
@@ -33,13 +34,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 AckRecord Record(int i) {
   AckRecord r;

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "bench/support/bench_plant.h"
 #include "alarmconfig/alarm_sources.h"
 #include "alarmconfig/tracked_mutex.h"
@@ -53,8 +54,6 @@ constexpr double kUnchangedGoal = 1.2;
 constexpr int kRepeats = 5;
 constexpr char kImportPhase[] = "import";
 constexpr char kParsePhase[] = "parse";
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 double CpuSeconds() {
   timespec t;
@@ -114,11 +113,6 @@ void Disconnect(ConnectionManager& manager) {
   manager.client.reset();
   g_SourceCache.Clear(1);
   malloc_trim(0);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 // The best of `runs` fresh connections (each after the last one's end).

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "bench/support/bench_plant.h"
 #include "opcda/opc_da_client.h"
@@ -40,8 +41,6 @@ struct Options {
   int idleSeconds = 10;
   int runs = 3;
 };
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // aeserver --print-status, its output read line by line.
 class CServerProcess {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "platform/class_factory.h"
 #include "toolkit/cfg_db.h"
 #include "toolkit/condition.h"
@@ -44,8 +45,6 @@ constexpr char kBarePath[] = "/Bare";
 constexpr CLSID kBenchClsid{0x5A1C0D2E, 0x7B3F, 0x4C8D, {0xA9, 0xE6, 0x1F, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F}};
 
 using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // The subscriber's side: "ready" once it listens, "done" when `total`
 // events have come.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "platform/class_factory.h"
 #include "toolkit/cfg_db.h"
 #include "toolkit/condition.h"
@@ -67,8 +68,6 @@ class CountingSink final : public IOPCEventSink {
   uint64_t received_ = 0;
   uint64_t calls_ = 0;
 };
-
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 }  // namespace
 

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_timing.h"
 #include "acklog/ack_log_settings.h"
 #include "acklog/alarm_log.h"
 #include "acklog/log_document.h"
@@ -82,13 +83,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kFiles = 30;
 constexpr int kRecords = 100000;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 AckRecord Record(int i) {
   AckRecord r;
