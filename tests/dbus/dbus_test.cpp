@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/private_bus.h"
+
 namespace {
 
 const std::string kBin = BIN_DIR;
@@ -70,40 +72,13 @@ std::string FirstUnacked(const std::string& lines) {
 class DBusTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string data = std::getenv("XDG_DATA_HOME");
-    std::string runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::ofstream(runtime + "/bus.conf")
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-           "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>session</type><listen>unix:dir=" << runtime << "</listen>"
-        << "<servicedir>" << data << "/dbus-1/services</servicedir>"
-        << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    FILE* daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + runtime + "/bus.conf")
-                             .c_str(), "r");
-    ASSERT_TRUE(daemon);
-    char address[512] = {}, pid[32] = {};
-    ASSERT_TRUE(fgets(address, sizeof address, daemon));
-    ASSERT_TRUE(fgets(pid, sizeof pid, daemon));
-    pclose(daemon);
-    std::string a = address;
-    a.erase(a.find_last_not_of("\n") + 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", a.c_str(), 1);
-    busPid_ = std::atoi(pid);
+    std::string error;
+    ASSERT_TRUE(bus_.Start(&error)) << error;
     ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_config.so").rc);
     ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_opc.so").rc);
     Result reg = Shell(kBin + "/aeserver -RegServer");
     ASSERT_EQ(0, reg.rc) << reg.out;
   }
-  void TearDown() override {
-    if (busPid_ <= 0) return;
-    // The servers that the bus started go with it.
-    std::string task = "/proc/" + std::to_string(busPid_) + "/task/" + std::to_string(busPid_) + "/children";
-    std::ifstream children(task);
-    for (pid_t child; children >> child;) kill(child, SIGKILL);
-    kill(busPid_, SIGTERM);
-  }
-
   static Result Client(const std::string& args) { return Shell(kBin + "/aeclient " + args); }
   void RandomChanges(int perSecond) {
     Shell(kBin + "/aereg add \"HKLM\\SOFTWARE\\Ralto\\OPC Server\" /v RandomChangesPerSecond /t REG_DWORD /d " +
@@ -125,7 +100,7 @@ class DBusTest : public testing::Test {
     return server;
   }
 
-  pid_t busPid_ = -1;
+  CPrivateBus bus_;
 };
 
 TEST_F(DBusTest, FirstCallStartsTheServerAndTheLastClientEndsIt) {
