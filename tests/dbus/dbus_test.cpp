@@ -251,23 +251,32 @@ TEST_F(DBusTest, AlarmRaisedByHandReachesClientsAndItsAcknowledgementTheControll
                       [](const Result& r) { return r.out.find("bus clients: 2") != std::string::npos; });
   ASSERT_NE(std::string::npos, both.out.find("bus clients: 2")) << both.out;
 
-  Result set = Sim("set TANKFARM.LIC101 hihi --time 2024-05-01T10:15:30");
-  ASSERT_EQ(0, set.rc) << set.out;
+  // The subscriber counts as a client before its subscription is made: an
+  // alarm raised in between reaches nobody, so it is cleared and raised
+  // again until the subscriber shows it.
   const std::string source = "Tank_Farm/T-101/TANKFARM_LIC101.A";
   std::string line;
-  Await("cat " + events, [&](const Result& r) {
-    for (size_t at = 0; at < r.out.size() && line.empty();) {
-      size_t end = r.out.find('\n', at);
-      if (end == std::string::npos) break;
-      std::string candidate = r.out.substr(at, end - at);
-      if (candidate.find("\"source\":\"" + source + "\"") != std::string::npos &&
-          candidate.find("\"subcondition\":\"HiHi\"") != std::string::npos) {
-        line = candidate;
-      }
-      at = end + 1;
+  for (int attempt = 0; attempt < 10 && line.empty(); ++attempt) {
+    if (attempt) {
+      ASSERT_EQ(0, Sim("clear TANKFARM.LIC101").rc);
     }
-    return !line.empty();
-  });
+    Result set = Sim("set TANKFARM.LIC101 hihi --time 2024-05-01T10:15:30");
+    ASSERT_EQ(0, set.rc) << set.out;
+    Await("cat " + events, [&](const Result& r) {
+      for (size_t at = 0; at < r.out.size() && line.empty();) {
+        size_t end = r.out.find('\n', at);
+        if (end == std::string::npos) break;
+        std::string candidate = r.out.substr(at, end - at);
+        if (candidate.find("\"source\":\"" + source + "\"") != std::string::npos &&
+            candidate.find("\"subcondition\":\"HiHi\"") != std::string::npos &&
+            candidate.find("\"active\":true") != std::string::npos) {
+          line = candidate;
+        }
+        at = end + 1;
+      }
+      return !line.empty();
+    }, 20);
+  }
   ASSERT_FALSE(line.empty()) << "no HiHi event of " << source;
   EXPECT_NE(std::string::npos, line.find("\"time\":\"2024-05-01 10:15:30.000\"")) << line;
   EXPECT_NE(std::string::npos, line.find("\"activeTime\":\"2024-05-01 10:15:30.000\"")) << line;
