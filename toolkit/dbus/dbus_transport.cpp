@@ -224,6 +224,7 @@ bool CAEDBusTransport::Impl::SendQueued() {
   for (auto& [owner, peer] : peers_) {
     COutbox& box = *peer.outbox;
     std::deque<COutbox::Item> items;
+    bool held;
     {
       std::lock_guard lock(box.mutex);
       // What the client has not read yet bounds what goes on; one batch
@@ -236,12 +237,14 @@ bool CAEDBusTransport::Impl::SendQueued() {
         items.push_back(std::move(box.items.front()));
         box.items.pop_front();
       }
+      held = !box.items.empty();
     }
     for (auto& item : items) {
       SendItem(box, item);
       sent = true;
     }
-    if (box.unconfirmed >= kPingAfter && !peer.pinging) Ping(owner, peer);
+    // Held back, a batch waits for the answer however little is unread.
+    if (!peer.pinging && box.unconfirmed > 0 && (box.unconfirmed >= kPingAfter || held)) Ping(owner, peer);
   }
   return sent;
 }
@@ -337,8 +340,12 @@ void CAEDBusTransport::Impl::ReleaseObjects(const std::string& owner) {
     std::lock_guard lock(outboxMutex_);
     for (auto it = outboxes_.begin(); it != outboxes_.end();) {
       if (owner.empty() || it->first == owner) {
-        std::lock_guard boxLock(it->second->mutex);
-        droppedOfGone_ += it->second->dropped;
+        // Its last reference may be this one: it goes after its lock.
+        std::shared_ptr<COutbox> box = it->second;
+        {
+          std::lock_guard boxLock(box->mutex);
+          droppedOfGone_ += box->dropped;
+        }
         it = outboxes_.erase(it);
       } else {
         ++it;
