@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/dbus/subscriber_process.h"
 #include "bench/support/bench_timing.h"
 #include "platform/class_factory.h"
 #include "toolkit/cfg_db.h"
@@ -91,38 +92,6 @@ int Subscriber(bool bare, uint64_t total) {
   return received >= total ? 0 : 1;
 }
 
-// The subscriber process, with its stdout as `lines`.
-struct CChild {
-  pid_t pid = -1;
-  FILE* lines = nullptr;
-
-  CChild(const char* self, bool bare, uint64_t total) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      close(fds[0]);
-      std::string count = std::to_string(total);
-      execl(self, self, "--subscriber", bare ? "bare" : "toolkit", count.c_str(), nullptr);
-      _exit(127);
-    }
-    close(fds[1]);
-    lines = fdopen(fds[0], "r");
-  }
-  std::string Line() {
-    char buffer[256] = {};
-    if (!lines || !fgets(buffer, sizeof buffer, lines)) return {};
-    std::string line = buffer;
-    line.erase(line.find_last_not_of('\n') + 1);
-    return line;
-  }
-  ~CChild() {
-    if (lines) fclose(lines);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-  }
-};
-
 // What an event of the toolkit's road looks like on the wire.
 ONEVENTSTRUCT SampleEvent() {
   ONEVENTSTRUCT e{};
@@ -145,13 +114,13 @@ ONEVENTSTRUCT SampleEvent() {
 
 // Bare sdbus-c++: `signals` unicast OnEvent signals of `batch` events each,
 // written as fast as the socket takes them.
-double BareRate(const char* self, uint64_t signals, size_t batch) {
+double BareRate(uint64_t signals, size_t batch) {
   auto connection = sdbus::createSessionBusConnection(kBareName);
   auto object = sdbus::createObject(*connection, kBarePath);
   object->registerSignal(aedbus::kSinkInterface, aedbus::kOnEventSignal,
                          std::string("ubb") + "a" + aedbus::kEventArraySignature);
   object->finishRegistration();
-  CChild child(self, true, signals * batch);
+  CSubscriberProcess child({"--subscriber", "bare", std::to_string(signals * batch)});
   std::string ready = child.Line();
   if (ready.rfind("ready ", 0) != 0) return 0;
   std::string destination = ready.substr(6);
@@ -202,8 +171,6 @@ int main(int argc, char** argv) {
                  CAEDBusTransport::kOutboxLimit);
     return 2;
   }
-  char self[4096] = {};
-  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
 
   if (!g_ServerInterface.Initialize(nullptr, kBenchClsid, "bench", '/', 0)) return 1;
   g_CfgDb.Insert(AE_CFG_CATEGORIES, CAECfgRecCategory(1, "A", OPC_CONDITION_EVENT));
@@ -226,7 +193,7 @@ int main(int argc, char** argv) {
   double toolkitRate = 0;
   CAEDBusTransport::Stats stats;
   {
-    CChild child(self, false, events);
+    CSubscriberProcess child({"--subscriber", "toolkit", std::to_string(events)});
     if (child.Line() != "ready") return 1;
     CAEDBusTransport::Stats before = transport.GetStats();
     uint64_t tick = 1;
@@ -251,7 +218,7 @@ int main(int argc, char** argv) {
 
   uint64_t signals = stats.signalsSent ? stats.signalsSent : 1;
   size_t batch = std::max<size_t>(1, stats.eventsSent / signals);
-  double bareRate = BareRate(self, signals, batch);
+  double bareRate = BareRate(signals, batch);
 
   std::printf("events %llu in %llu OnEvent signals (%zu events each on average), dropped %llu\n",
               static_cast<unsigned long long>(events), static_cast<unsigned long long>(stats.signalsSent), batch,
