@@ -9,7 +9,6 @@
 // Runs on the session bus; without one it starts itself under
 // dbus-run-session. The subscriber is this program again (--subscriber).
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
