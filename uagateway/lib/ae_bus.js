@@ -62,16 +62,8 @@ function decodeEvent(e) {
     ackRequired: e[12],
     activeTime: toBigInt(e[13]),
     cookie: e[14],
-    attributes: e[15].map((v) => variantValue(v[1])),
     actor: e[16],
   };
-}
-
-// A (qv) VARIANT: the value of its D-Bus variant, whatever its VT_ code.
-function variantValue(v) {
-  if (!Array.isArray(v) || v.length < 2) return v;
-  const value = v[1][0];
-  return typeof value === "object" && value !== null && "low" in value ? toBigInt(value) : value;
 }
 
 class AeBus extends EventEmitter {
@@ -226,26 +218,19 @@ class AeBus extends EventEmitter {
     };
   }
 
-  // Condition event categories with their attribute IDs and names.
+  // The condition event categories: [{ id, name }].
   async categories() {
     const [, ids, names] = await this.server("QueryEventCategories", "u", [OPC_CONDITION_EVENT]);
-    const result = [];
-    for (let i = 0; i < ids.length; ++i) {
-      const [, attrIds, attrNames] = await this.server("QueryEventAttributes", "u", [ids[i]]);
-      result.push({ id: ids[i], name: names[i], attributes: attrIds.map((id, j) => ({ id, name: attrNames[j] })) });
-    }
-    return result;
+    return ids.map((id, i) => ({ id, name: names[i] }));
   }
 
-  // One subscription to every condition event, each category with the
-  // attributes given, keep-alive every keepAliveMs; advised.
-  async subscribe(categories, keepAliveMs) {
+  // One subscription to every condition event, keep-alive every
+  // keepAliveMs, advised. (The categories' attributes are not asked for:
+  // an acknowledgement's comment is read with GetConditionState.)
+  async subscribe(keepAliveMs) {
     const [, path] = await this.server("CreateEventSubscription", "buuu", [true, 0, 0, 1]);
     this.subscription = path;
     await this.call(path, "IOPCEventSubscriptionMgt", "SetFilter", "uauuuasas", [OPC_CONDITION_EVENT, [], 1, 1000, [], []]);
-    for (const c of categories) {
-      await this.call(path, "IOPCEventSubscriptionMgt", "SelectReturnedAttributes", "uau", [c.id, c.attributeIds]);
-    }
     if (keepAliveMs) await this.call(path, "IOPCEventSubscriptionMgt2", "SetKeepAlive", "u", [keepAliveMs]);
     const [, cookie] = await this.call(path, "IConnectionPoint", "Advise", "");
     this.cookie = cookie;

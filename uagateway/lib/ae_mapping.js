@@ -7,6 +7,7 @@ const { HR } = require("./ae_bus");
 const OPC_CONDITION_ENABLED = 1;
 const OPC_CONDITION_ACTIVE = 2;
 const OPC_CONDITION_ACKED = 4;
+const OPC_CHANGE_ACK_STATE = 2;
 
 const FILETIME_UNIX_EPOCH = 116444736000000000n;
 const TICKS_PER_MS = 10000n;
@@ -82,15 +83,15 @@ function limitState(kind, active, subcondition) {
   return kind.limits[subcondition] || null;
 }
 
-// What the gateway keeps of an AE condition's state, from an event or from
-// GetConditionState: the mirror that the UA condition shows.
-function stateOfEvent(e, attributeNames, receiveTime) {
-  const attr = {};
-  attributeNames.forEach((name, i) => (attr[name] = e.attributes[i]));
+// What the gateway keeps of an AE condition's state, from an event. The
+// actor is the acknowledger only in an acknowledgement's event; other
+// events leave it (and the comment) as they were.
+function stateOfEvent(e, receiveTime) {
+  const acked = !!(e.newState & OPC_CONDITION_ACKED);
   return {
     enabled: !!(e.newState & OPC_CONDITION_ENABLED),
     active: !!(e.newState & OPC_CONDITION_ACTIVE),
-    acked: !!(e.newState & OPC_CONDITION_ACKED),
+    acked,
     subcondition: e.subcondition,
     severity: e.severity,
     message: e.message,
@@ -99,8 +100,7 @@ function stateOfEvent(e, attributeNames, receiveTime) {
     activeTime: e.activeTime,
     cookie: e.cookie,
     quality: qualityToStatusCode(e.quality),
-    actor: e.actor,
-    comment: typeof attr.Ack_Comment === "string" ? attr.Ack_Comment : undefined,
+    actor: acked && e.changeMask & OPC_CHANGE_ACK_STATE ? e.actor : undefined,
   };
 }
 
@@ -114,7 +114,8 @@ function stateOfCondition(s, receiveTime) {
     acked: !!(s.state & OPC_CONDITION_ACKED),
     subcondition: s.subcondition,
     severity: s.severity,
-    activeTime: s.activeTime,
+    // The active time that an acknowledgement names is the subcondition's.
+    activeTime: s.subActiveTime,
     quality: qualityToStatusCode(s.quality),
     actor: s.acknowledger,
     comment: s.comment,

@@ -140,6 +140,12 @@ class AlarmSpace {
     const next = { ...entry };
     for (const [k, v] of Object.entries(s)) if (v !== undefined) next[k] = v;
     const newActivation = next.cookie !== entry.cookie || next.activeTime !== entry.activeTime;
+    if (newActivation) {
+      // An acknowledgement's comment and acknowledger belong to its activation.
+      next.eventIds = [];
+      if (s.actor === undefined) next.actor = "";
+      if (s.comment === undefined) next.comment = "";
+    }
     const changed =
       always || newActivation ||
       ["enabled", "active", "acked", "subcondition", "severity", "message", "actor", "comment"].some((k) => next[k] !== entry[k]) ||
@@ -148,7 +154,9 @@ class AlarmSpace {
     const node = entry.node;
     const branch = node.currentBranch();
     const time = s.time || s.receiveTime || new Date();
-    if (next.enabled !== branch.getEnabledState()) branch.setEnabledState(next.enabled, { transitionTime: time });
+    // The stack reads a disabled condition's severity as an error: enable
+    // first, disable last.
+    if (next.enabled && !branch.getEnabledState()) branch.setEnabledState(true, { transitionTime: time });
     if (entry.kind.limits) {
       const state = limitState(entry.kind, next.active, next.subcondition);
       if (state !== node.limitState.getCurrentState()) node.limitState.setState(state);
@@ -158,7 +166,7 @@ class AlarmSpace {
       branch.setActiveState(next.active, { transitionTime: activeAt, effectiveTransitionTime: activeAt });
     }
     if (next.acked !== branch.getAckedState()) branch.setAckedState(next.acked, { transitionTime: time });
-    branch.setSeverity(Math.max(1, Math.min(1000, next.severity || 1)));
+    if (next.enabled) branch.setSeverity(Math.max(1, Math.min(1000, next.severity || 1)));
     branch.setMessage(next.message || "");
     branch.setQuality(next.quality);
     branch.setComment(next.comment || "");
@@ -168,7 +176,7 @@ class AlarmSpace {
     // Of interest while active or waiting for its acknowledgement, and
     // enabled: the retain flag is ours, whatever an acknowledgement did.
     branch.setRetain(next.enabled && (next.active || !next.acked));
-    if (newActivation) next.eventIds = [];
+    if (!next.enabled && branch.getEnabledState()) branch.setEnabledState(false, { transitionTime: time });
     Object.assign(entry, next);
     node.raiseConditionEvent(branch, true);
     entry.eventIds.push(branch.getEventId());

@@ -28,9 +28,10 @@ class Gateway {
     this.connected = false;
     this.stopped = false;
     this.seq = 0;
-    this.attributeNames = new Map(); // category -> attribute names in order
     this.kinds = new Map(); // condition name -> kind
-    this.counters = { events: 0, raised: 0, connects: 0 };
+    this.counters = { events: 0, connects: 0 };
+    this.queue = [];
+    this.draining = false;
   }
 
   async start() {
@@ -136,8 +137,7 @@ class Gateway {
     await this._readCatalogue();
     const count = await this._browseTree();
     this.lastSeen = Date.now();
-    await ae.subscribe([...this.attributeNames.keys()].map((id) => ({ id, attributeIds: this.attributeIds.get(id) })),
-      this.config.keepAliveMs);
+    await ae.subscribe(this.config.keepAliveMs);
     this.connected = true;
     this.counters.connects++;
     this._watch();
@@ -155,11 +155,7 @@ class Gateway {
   }
 
   async _readCatalogue() {
-    const categories = await this.ae.categories();
-    this.attributeIds = new Map();
-    for (const c of categories) {
-      this.attributeNames.set(c.id, c.attributes.map((a) => a.name));
-      this.attributeIds.set(c.id, c.attributes.map((a) => a.id));
+    for (const c of await this.ae.categories()) {
       const [, names] = await this.ae.server("QueryConditionNames", "u", [c.id]);
       for (const name of names) {
         if (!this.kinds.has(name)) this.kinds.set(name, mapping.conditionKind(name, await this.ae.subconditionNames(name)));
@@ -222,21 +218,44 @@ class Gateway {
     await done;
   }
 
+  // Events are shown in their order; an acknowledgement's comment is read
+  // from the condition first (the server's events do not carry it).
   _onEvents(events, refresh, last) {
     this.lastSeen = Date.now();
-    const receiveTime = new Date();
-    for (const e of events) {
-      this.counters.events++;
-      const entry = this.space.find(e.source, e.condition) || this._newCondition(e);
-      const state = mapping.stateOfEvent(e, this.attributeNames.get(e.category) || [], receiveTime);
-      if (refresh) {
-        if (entry.version <= this.refreshAsked) this.space.apply(entry, state);
-      } else {
-        entry.version = ++this.seq;
-        this.space.apply(entry, state, true);
+    this.queue.push({ events, refresh, last, receiveTime: new Date() });
+    if (!this.draining) this._drain();
+  }
+
+  async _drain() {
+    this.draining = true;
+    while (this.queue.length) {
+      const { events, refresh, last, receiveTime } = this.queue.shift();
+      for (const e of events) {
+        this.counters.events++;
+        try {
+          await this._onEvent(e, refresh, receiveTime);
+        } catch (err) {
+          this.log(`event of ${e.source} ${e.condition} not shown: ${process.env.UAGATEWAY_DEBUG ? err.stack : err.message}`);
+        }
       }
+      if (refresh && last && this.refreshDone) this.refreshDone();
     }
-    if (refresh && last && this.refreshDone) this.refreshDone();
+    this.draining = false;
+  }
+
+  async _onEvent(e, refresh, receiveTime) {
+    const entry = this.space.find(e.source, e.condition) || this._newCondition(e);
+    const state = mapping.stateOfEvent(e, receiveTime);
+    if (refresh) {
+      if (entry.version <= this.refreshAsked) this.space.apply(entry, state);
+      return;
+    }
+    entry.version = ++this.seq;
+    if (state.actor !== undefined && this.ae) {
+      const now = await this.ae.conditionState(e.source, e.condition).catch(() => null);
+      if (now) state.comment = now.comment;
+    }
+    this.space.apply(entry, state, true);
   }
 
   // A condition that came after the browse (a re-import): its areas and

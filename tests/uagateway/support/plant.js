@@ -11,7 +11,7 @@ const os = require("os");
 const path = require("path");
 const {
   OPCUAClient, MessageSecurityMode, SecurityPolicy, UserTokenType, AttributeIds, TimestampsToReturn,
-  ClientMonitoredItem, constructEventFilter, ObjectIds,
+  ClientMonitoredItem, constructEventFilter, ObjectIds, ObjectTypeIds, MethodIds, DataType,
 } = require("node-opcua-client");
 
 const BIN = process.env.AE_BIN_DIR || path.resolve(__dirname, "../../../build/default/bin");
@@ -219,6 +219,30 @@ class Plant {
     return { subscription, item, events };
   }
 
+  // Acknowledge on the condition itself; resolves with the StatusCode.
+  // (AddComment with methodId ConditionType_AddComment.)
+  async acknowledge(session, conditionNodeId, eventId, comment, methodId = MethodIds.AcknowledgeableConditionType_Acknowledge) {
+    const r = await session.call({ objectId: conditionNodeId, methodId: `ns=0;i=${methodId}`,
+      inputArguments: [{ dataType: DataType.ByteString, value: eventId },
+        { dataType: DataType.LocalizedText, value: { text: comment } }] });
+    return r.statusCode;
+  }
+
+  async conditionMethod(session, conditionNodeId, methodId) {
+    const r = await session.call({ objectId: conditionNodeId, methodId: `ns=0;i=${methodId}`, inputArguments: [] });
+    return r.statusCode;
+  }
+
+  // ConditionRefresh (or ConditionRefresh2 with a monitored item) on the
+  // ConditionType, as the standard has it called.
+  async conditionRefresh(session, subscription, item) {
+    const methodId = item ? MethodIds.ConditionType_ConditionRefresh2 : MethodIds.ConditionType_ConditionRefresh;
+    const inputArguments = [{ dataType: DataType.UInt32, value: subscription.subscriptionId }];
+    if (item) inputArguments.push({ dataType: DataType.UInt32, value: item.monitoredItemId });
+    const r = await session.call({ objectId: `ns=0;i=${ObjectTypeIds.ConditionType}`, methodId: `ns=0;i=${methodId}`, inputArguments });
+    return r.statusCode;
+  }
+
   ackLog() {
     try {
       return this.run("aelog", ["list", this.logDir]);
@@ -228,6 +252,7 @@ class Plant {
   }
 
   async tearDown() {
+    if (process.env.UAGATEWAY_DEBUG && this.gateway) process.stderr.write(this.gateway.output);
     for (const client of this.clients) await client.disconnect().catch(() => {});
     for (const child of this.children) child.kill("SIGKILL");
     if (this.busPid > 0) {
