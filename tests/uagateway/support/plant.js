@@ -24,7 +24,7 @@ const PASSWORD = "Feed-Pump 7";
 const FIELDS = [
   "EventId", "EventType", "SourceName", "SourceNode", "Time", "ReceiveTime", "Message", "Severity",
   "ConditionName", "ConditionId", "BranchId", "Retain", "Quality", "EnabledState.Id", "ActiveState.Id",
-  "AckedState.Id", "LimitState.CurrentState.Id", "Comment", "ClientUserId",
+  "AckedState.Id", "LimitState.CurrentState", "Comment", "ClientUserId",
 ];
 const CONDITION_ID = FIELDS.indexOf("ConditionId");
 
