@@ -4,7 +4,7 @@
 // manual. Exit codes: 0 ended by a signal, 1 failure, 2 bad usage.
 const { load, setUser } = require("../lib/config");
 
-const USAGE = `usage: uagateway [--config FILE] [--port N] [--hostname NAME] [--data DIR] [--users FILE]
+const USAGE = `usage: uagateway [--config FILE] [--port N] [--hostname NAME] [--listen ADDRESS] [--data DIR] [--users FILE]
                  [--allow-anonymous] [--accept-unknown-certificates] [--no-start-server]
        uagateway passwd USERSFILE NAME      (the password on standard input)
 `;
@@ -25,6 +25,7 @@ function parse(argv) {
       case "--config": file = value(); break;
       case "--port": overrides.port = Number(value()); break;
       case "--hostname": overrides.hostname = value(); break;
+      case "--listen": overrides.listen = value(); break;
       case "--data": overrides.dataDir = value(); break;
       case "--users": overrides.usersFile = value(); break;
       case "--allow-anonymous": overrides.allowAnonymous = true; break;

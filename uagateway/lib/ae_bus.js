@@ -15,6 +15,8 @@ const HRESULT_ERROR = AE + "Error.HRESULT_";
 const SIGNAL = 4;
 // A call that has no answer by then counts as a server gone.
 const CALL_TIMEOUT_MS = 15000;
+// Calls in flight at once: a bus limits the replies a connection awaits.
+const IN_FLIGHT = 64;
 
 const OPC_AREA = 1;
 const OPC_SOURCE = 2;
@@ -77,6 +79,7 @@ class AeBus extends EventEmitter {
     this.subscription = null;
     this.cookie = 0;
     this.pending = new Set();
+    this.waiting = [];
   }
 
   // Opens the connection to the bus and watches the server's name.
@@ -102,6 +105,7 @@ class AeBus extends EventEmitter {
     if (this.bus) this.bus.connection.end();
     this.bus = null;
     for (const fail of [...this.pending]) fail();
+    for (const go of this.waiting.splice(0)) go();
   }
 
   async nameHasOwner() {
@@ -131,7 +135,8 @@ class AeBus extends EventEmitter {
     }, member);
   }
 
-  _invoke(msg, what) {
+  async _invoke(msg, what) {
+    if (this.pending.size >= IN_FLIGHT) await new Promise((go) => this.waiting.push(go));
     return new Promise((resolve, reject) => {
       if (!this.bus) return reject(new AeError(what, HR.UNREACHABLE, "not connected"));
       const fail = () => settle(() => reject(new AeError(what, HR.UNREACHABLE, "no answer")));
@@ -139,6 +144,8 @@ class AeBus extends EventEmitter {
       const settle = (then) => {
         if (!this.pending.delete(fail)) return;
         clearTimeout(timer);
+        const next = this.waiting.shift();
+        if (next) next();
         then();
       };
       this.pending.add(fail);

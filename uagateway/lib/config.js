@@ -9,7 +9,8 @@ const path = require("path");
 
 const DEFAULTS = {
   port: 4841,
-  hostname: "", // the machine's name
+  hostname: "", // in the endpoint URL; default: the machine's name
+  listen: "", // the address to listen on; default: every interface
   dataDir: "", // the certificates and keys; default below
   usersFile: "", // default: users in dataDir
   allowAnonymous: false,

@@ -8,6 +8,7 @@
 const path = require("path");
 const { OPCUAServer } = require("node-opcua-server");
 const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+const { setDefaultCertificateSubject } = require("node-opcua-common");
 const { SecurityPolicy, MessageSecurityMode } = require("node-opcua-secure-channel");
 const { nodesets } = require("node-opcua-nodesets");
 const { StatusCodes } = require("node-opcua-status-code");
@@ -38,6 +39,8 @@ class Gateway {
     const c = this.config;
     const pki = path.join(c.dataDir, "pki");
     const users = readUsers(c.usersFile);
+    // The certificate made on the first start names the gateway, not the stack.
+    setDefaultCertificateSubject("/O=aeserver");
     const serverCertificateManager = new OPCUACertificateManager({
       rootFolder: pki,
       automaticallyAcceptUnknownCertificate: c.acceptUnknownCertificates,
@@ -49,6 +52,7 @@ class Gateway {
     this.server = new OPCUAServer({
       port: c.port,
       hostname: c.hostname || undefined,
+      host: c.listen || undefined,
       nodeset_filename: [nodesets.standard],
       serverCertificateManager,
       userCertificateManager,

@@ -89,7 +89,8 @@ class Plant {
   }
 
   // The bus, the registrations, the plant's settings.
-  async setUp({ randomChanges = 0, ackLog = false } = {}) {
+  // plantDir: another plant's documents; updateRateMs: the OPC group's rate.
+  async setUp({ randomChanges = 0, ackLog = false, plantDir = "", updateRateMs = 0 } = {}) {
     fs.writeFileSync(path.join(this.runtime, "bus.conf"),
       '<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN" ' +
       '"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">\n' +
@@ -105,6 +106,15 @@ class Plant {
     this.run("regsvr", ["/s", path.join(BIN, "libralto_opc.so")]);
     this.run("aeserver", ["-RegServer"]);
     this.setDword("HKLM\\SOFTWARE\\Ralto\\OPC Server", "RandomChangesPerSecond", randomChanges);
+    if (plantDir) {
+      this.run("aereg", ["add", "HKLM\\SOFTWARE\\Ralto\\Config Server", "/v", "DocumentDirectory", "/t", "REG_SZ",
+        "/d", plantDir, "/f"]);
+    }
+    if (updateRateMs) {
+      const item0 = "HKLM\\SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Config Data\\Item0";
+      this.run("aereg", ["add", item0, "/v", "ServerName", "/t", "REG_SZ", "/d", "Brixham.RaltoOPC", "/f"]);
+      this.setDword(item0, "UpdateRateMS", updateRateMs);
+    }
     if (ackLog) {
       const key = "HKLM\\SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Acknowledgment Log";
       this.setDword(key, "EnableACKLogging", 1);
@@ -113,7 +123,7 @@ class Plant {
     this.usersFile = path.join(this.root, "users");
     execFileSync(process.execPath, [GATEWAY, "passwd", this.usersFile, USER], { input: PASSWORD + "\n" });
     this.port = await freePort();
-    this.endpoint = `opc.tcp://localhost:${this.port}`;
+    this.endpoint = `opc.tcp://127.0.0.1:${this.port}`;
     return this;
   }
 
@@ -158,11 +168,11 @@ class Plant {
 
   // The gateway, once it is connected to aeserver (the count of its
   // "connected" lines tells a reconnection).
-  async startGateway(extra = []) {
-    this.gateway = this.spawn(process.execPath, [GATEWAY, "--port", String(this.port), "--hostname", "localhost",
+  async startGateway(extra = [], ms = 60000) {
+    this.gateway = this.spawn(process.execPath, [GATEWAY, "--port", String(this.port), "--hostname", "127.0.0.1", "--listen", "127.0.0.1",
       "--data", path.join(this.root, "gateway"), "--users", this.usersFile, "--accept-unknown-certificates",
       "--no-start-server", ...extra]);
-    await this.gatewayConnected(1);
+    await this.gatewayConnected(1, ms);
     return this.gateway;
   }
 
