@@ -112,6 +112,7 @@ class AlarmSpace {
       acked: true,
       subcondition: "",
       severity: 0,
+      shownSeverity: 0,
       message: "",
       activeTime: 0n,
       cookie: 0,
@@ -166,16 +167,20 @@ class AlarmSpace {
       branch.setActiveState(next.active, { transitionTime: activeAt, effectiveTransitionTime: activeAt });
     }
     if (next.acked !== branch.getAckedState()) branch.setAckedState(next.acked, { transitionTime: time });
-    if (next.enabled) branch.setSeverity(Math.max(1, Math.min(1000, next.severity || 1)));
-    branch.setMessage(next.message || "");
-    branch.setQuality(next.quality);
-    branch.setComment(next.comment || "");
-    branch.setClientUserId(next.actor || "");
+    // Each variable set only when it changes: setting one costs as much as
+    // raising the event.
+    const severity = Math.max(1, Math.min(1000, next.severity || 1));
+    if (next.enabled && severity !== entry.shownSeverity) branch.setSeverity(severity), (next.shownSeverity = severity);
+    if (next.message !== entry.message) branch.setMessage(next.message || "");
+    if (next.quality.value !== entry.quality.value) branch.setQuality(next.quality);
+    if (next.comment !== entry.comment) branch.setComment(next.comment || "");
+    if (next.actor !== entry.actor) branch.setClientUserId(next.actor || "");
     if (s.time) branch.setTime(s.time);
     branch.setReceiveTime(s.receiveTime || new Date());
     // Of interest while active or waiting for its acknowledgement, and
     // enabled: the retain flag is ours, whatever an acknowledgement did.
-    branch.setRetain(next.enabled && (next.active || !next.acked));
+    const retain = next.enabled && (next.active || !next.acked);
+    if (retain !== branch.getRetain()) branch.setRetain(retain);
     if (!next.enabled && branch.getEnabledState()) branch.setEnabledState(false, { transitionTime: time });
     Object.assign(entry, next);
     node.raiseConditionEvent(branch, true);

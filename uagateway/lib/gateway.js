@@ -14,6 +14,7 @@ const { nodesets } = require("node-opcua-nodesets");
 const { StatusCodes } = require("node-opcua-status-code");
 const { AeBus, HR } = require("./ae_bus");
 const { AlarmSpace } = require("./alarm_space");
+const { EventPump } = require("./event_pump");
 const mapping = require("./ae_mapping");
 const { readUsers, checkPassword } = require("./config");
 
@@ -28,11 +29,12 @@ class Gateway {
     this.ae = null;
     this.connected = false;
     this.stopped = false;
-    this.seq = 0;
     this.kinds = new Map(); // condition name -> kind
-    this.counters = { events: 0, connects: 0 };
-    this.queue = [];
-    this.draining = false;
+    this.pump = new EventPump({
+      showLive: (e) => this._showLive(e),
+      showRefresh: (e) => this._showRefresh(e),
+      refreshDone: () => this.refreshDone && this.refreshDone(),
+    });
   }
 
   async start() {
@@ -114,12 +116,15 @@ class Gateway {
     this.log(`aeserver lost: ${reason}`);
     this.connected = false;
     this.quietRetry = false;
+    this.pump.clear();
     this.space.setAllQuality(StatusCodes.BadNoCommunication);
+    if (this.refreshDone) this.refreshDone();
     if (this.onLost) this.onLost();
   }
 
   _disconnect() {
     clearInterval(this.watchdog);
+    this.pump.clear();
     if (this.ae) this.ae.close();
     this.ae = null;
     this.connected = false;
@@ -143,7 +148,6 @@ class Gateway {
     this.lastSeen = Date.now();
     await ae.subscribe(this.config.keepAliveMs);
     this.connected = true;
-    this.counters.connects++;
     this._watch();
     await this._readStates();
     await this._refresh();
@@ -206,60 +210,70 @@ class Gateway {
     const entries = [...this.space.conditions.values()];
     for (let i = 0; i < entries.length && this.connected; i += BATCH) {
       const batch = entries.slice(i, i + BATCH);
-      const asked = this.seq;
+      const asked = this.pump.seq;
       const states = await Promise.all(batch.map((e) => this.ae.conditionState(e.source, e.condition).catch(() => null)));
       const now = new Date();
       batch.forEach((entry, j) => {
-        if (states[j] && entry.version <= asked) this.space.apply(entry, mapping.stateOfCondition(states[j], now));
+        // Any change after the read comes as an event too.
+        if (states[j] && entry.version <= asked && !this.pump.has(entry.source, entry.condition)) {
+          this.space.apply(entry, mapping.stateOfCondition(states[j], now));
+        }
       });
     }
   }
 
   async _refresh() {
-    this.refreshAsked = this.seq;
+    this.refreshAsked = this.pump.seq;
     const done = new Promise((resolve) => (this.refreshDone = resolve));
     await this.ae.refresh();
     await done;
+    this.refreshDone = null;
+    if (!this.connected) throw new Error("aeserver went during the refresh");
   }
 
-  // Events are shown in their order; an acknowledgement's comment is read
-  // from the condition first (the server's events do not carry it).
   _onEvents(events, refresh, last) {
     this.lastSeen = Date.now();
-    this.queue.push({ events, refresh, last, receiveTime: new Date() });
-    if (!this.draining) this._drain();
+    this.pump.push(events, refresh, last, new Date());
+    this._reportSuperseded();
   }
 
-  async _drain() {
-    this.draining = true;
-    while (this.queue.length) {
-      const { events, refresh, last, receiveTime } = this.queue.shift();
-      for (const e of events) {
-        this.counters.events++;
-        try {
-          await this._onEvent(e, refresh, receiveTime);
-        } catch (err) {
-          this.log(`event of ${e.source} ${e.condition} not shown: ${process.env.UAGATEWAY_DEBUG ? err.stack : err.message}`);
-        }
+  // An acknowledgement's comment is read from the condition first (the
+  // server's events do not carry it).
+  async _showLive(e) {
+    await this._show(e, async (entry, state) => {
+      entry.version = e.seq;
+      if (state.actor !== undefined && this.ae) {
+        const now = await this.ae.conditionState(e.source, e.condition).catch(() => null);
+        if (now) state.comment = now.comment;
       }
-      if (refresh && last && this.refreshDone) this.refreshDone();
-    }
-    this.draining = false;
+      this.space.apply(entry, state, true);
+    });
   }
 
-  async _onEvent(e, refresh, receiveTime) {
-    const entry = this.space.find(e.source, e.condition) || this._newCondition(e);
-    const state = mapping.stateOfEvent(e, receiveTime);
-    if (refresh) {
+  // A refresh's event, unless a live one of the condition came after the
+  // refresh was asked for.
+  _showRefresh(e) {
+    return this._show(e, (entry, state) => {
       if (entry.version <= this.refreshAsked) this.space.apply(entry, state);
-      return;
+    });
+  }
+
+  async _show(e, how) {
+    try {
+      const entry = this.space.find(e.source, e.condition) || this._newCondition(e);
+      await how(entry, mapping.stateOfEvent(e, e.receiveTime));
+    } catch (err) {
+      this.log(`event of ${e.source} ${e.condition} not shown: ${process.env.UAGATEWAY_DEBUG ? err.stack : err.message}`);
     }
-    entry.version = ++this.seq;
-    if (state.actor !== undefined && this.ae) {
-      const now = await this.ae.conditionState(e.source, e.condition).catch(() => null);
-      if (now) state.comment = now.comment;
-    }
-    this.space.apply(entry, state, true);
+  }
+
+  // Says now and then when events come faster than they are shown.
+  _reportSuperseded() {
+    const now = Date.now();
+    if (this.pump.superseded === this.reported || now - (this.reportedAt || 0) < 10000) return;
+    this.log(`events come faster than they are shown: ${this.pump.superseded - (this.reported || 0)} superseded by newer ones of their conditions`);
+    this.reported = this.pump.superseded;
+    this.reportedAt = now;
   }
 
   // A condition that came after the browse (a re-import): its areas and
