@@ -11,6 +11,15 @@ RaltoControllerTime ControllerTimeFromUtc(const FILETIME& utc) {
           static_cast<uint16_t>(subTicks * 65536 / kFileTimeTicksPerSecond)};
 }
 
+FILETIME UtcFromControllerTime(const RaltoControllerTime& time) {
+  if (time == RaltoControllerTime{}) return {};
+  uint64_t ticks = kFileTimeUnixEpoch + uint64_t(time.seconds) * kFileTimeTicksPerSecond +
+                   uint64_t(time.fraction) * kFileTimeTicksPerSecond / 65536;
+  FILETIME local = Uint64ToFileTime(ticks), utc;
+  if (!LocalFileTimeToFileTime(&local, &utc)) return {};
+  return utc;
+}
+
 std::array<uint32_t, 5> EncodeAlarmStateArray(const RaltoAlarmRecord& alarm) {
   uint32_t word = (alarm.state & 0x07u) | (alarm.acknowledged ? 0x80u : 0u) |
                   (uint32_t(alarm.flags) << 8) | (uint32_t(alarm.activation.fraction) << 16);

@@ -39,6 +39,9 @@ struct RaltoAlarmRecord {
 // The controller's form of a UTC time; a null FILETIME (or one before 1970
 // local time) gives the null controller time.
 RaltoControllerTime ControllerTimeFromUtc(const FILETIME& utc);
+// Back to UTC, to the 1/65536 s of the controller's clock; the null
+// controller time gives the null FILETIME.
+FILETIME UtcFromControllerTime(const RaltoControllerTime& time);
 
 // Word 0 and elements [1]..[4], in that order.
 std::array<uint32_t, 5> EncodeAlarmStateArray(const RaltoAlarmRecord& alarm);

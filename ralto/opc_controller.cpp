@@ -73,6 +73,18 @@ int CRaltoController::AlarmOfWord(uint32_t index) const {
   return -1;
 }
 
+RaltoAlarmSetting CRaltoController::AlarmSetting(int alarm) const {
+  const RaltoAlarmRecord& record = alarms_[alarm];
+  RaltoAlarmSetting setting;
+  setting.state = record.state;
+  setting.acknowledged = record.acknowledged;
+  setting.flags = record.flags;
+  setting.activation = UtcFromControllerTime(record.activation);
+  setting.acknowledgement = UtcFromControllerTime(record.acknowledgement);
+  setting.returnToNormal = UtcFromControllerTime(record.returnToNormal);
+  return setting;
+}
+
 void CRaltoController::SetProcessValue(double value) {
   if (digital_) {
     input_ = value != 0;
@@ -167,6 +179,11 @@ void CRaltoController::Acknowledge(int alarm, const FILETIME& now, CRaltoAddress
   record.acknowledged = true;
   record.acknowledgement = ControllerTimeFromUtc(now);
   PublishAlarm(alarm, now, space, incoherent);
+}
+
+void CRaltoController::Clear(int alarm, const FILETIME& now, CRaltoAddressSpace& space, bool incoherent) {
+  if (alarmItems_[alarm].word == kNoItem) return;
+  Transition(alarm, 0, now, space, incoherent);
 }
 
 void CRaltoController::StoreFc(LONG value, const FILETIME& now, CRaltoAddressSpace& space) {

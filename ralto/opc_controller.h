@@ -55,6 +55,12 @@ class CRaltoController {
 
   // kLevel or kRateOfChange when `index` is that alarm's state word, else -1.
   int AlarmOfWord(uint32_t index) const;
+  // The alarm's state word item, or kNoItem when the block has none.
+  uint32_t WordOf(int alarm) const { return alarmItems_[alarm].word; }
+  // The alarm as the controller holds it, times in UTC.
+  RaltoAlarmSetting AlarmSetting(int alarm) const;
+  // The process value: the analog value (O0C), 1 or 0 for the input bit (O0D).
+  double ProcessValue() const { return digital_ ? (input_ ? 1 : 0) : value_; }
   bool IsFcItem(uint32_t index) const { return index == fc_; }
 
   // Takes effect at the next Scan.
@@ -74,6 +80,9 @@ class CRaltoController {
   // An acknowledgement word arrived: sets the acknowledged bit and time of
   // an unacknowledged alarm.
   void Acknowledge(int alarm, const FILETIME& now, CRaltoAddressSpace& space, bool incoherent);
+  // A return to normal at `now` (as a scan finding the process normal):
+  // the return time is recorded, the acknowledgement kept.
+  void Clear(int alarm, const FILETIME& now, CRaltoAddressSpace& space, bool incoherent);
   // The value written to ".FC" becomes the item's value.
   void StoreFc(LONG value, const FILETIME& now, CRaltoAddressSpace& space);
 

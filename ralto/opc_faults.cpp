@@ -1,5 +1,32 @@
 #include "ralto/opc_faults.h"
 
+#include <iterator>
+
+namespace {
+
+// By RaltoOpcCall, from RALTO_CALL_CREATEINSTANCE on.
+constexpr std::string_view kCallNames[] = {
+    "createinstance", "addgroup", "geterrorstring", "getgroupbyname", "getstatus",
+    "removegroup", "creategroupenumerator", "additems", "validateitems", "removeitems",
+    "setactivestate", "setclienthandles", "setdatatypes", "getstate", "setstate",
+    "setname", "read", "write", "findconnectionpoint", "advise",
+    "unadvise", "queryorganization", "changebrowseposition", "browseopcitemids", "getitemid"};
+static_assert(std::size(kCallNames) == RALTO_CALL_COUNT_ - RALTO_CALL_CREATEINSTANCE);
+
+bool KnownCall(RaltoOpcCall call) { return call >= RALTO_CALL_CREATEINSTANCE && call < RALTO_CALL_COUNT_; }
+
+}  // namespace
+
+bool CRaltoOpcFaults::CallFromName(std::string_view name, RaltoOpcCall* call) {
+  for (size_t i = 0; i < std::size(kCallNames); ++i) {
+    if (kCallNames[i] == name) {
+      *call = static_cast<RaltoOpcCall>(RALTO_CALL_CREATEINSTANCE + i);
+      return true;
+    }
+  }
+  return false;
+}
+
 CRaltoOpcFaults& CRaltoOpcFaults::Instance() {
   static CRaltoOpcFaults faults;
   return faults;
@@ -33,9 +60,11 @@ bool CRaltoOpcFaults::IsRejected(std::string_view itemId) {
   return !rejected_.empty() && rejected_.find(itemId) != rejected_.end();
 }
 
-void CRaltoOpcFaults::Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times) {
+HRESULT CRaltoOpcFaults::Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times) {
+  if (!KnownCall(call) || SUCCEEDED(result)) return E_INVALIDARG;
   std::lock_guard lock(mutex_);
   failures_[call] = Failure{result, skip, times};
+  return S_OK;
 }
 
 void CRaltoOpcFaults::Hide(const IID& iid) {
@@ -43,9 +72,11 @@ void CRaltoOpcFaults::Hide(const IID& iid) {
   hidden_.insert(iid);
 }
 
-void CRaltoOpcFaults::Hang(RaltoOpcCall call) {
+HRESULT CRaltoOpcFaults::Hang(RaltoOpcCall call) {
+  if (!KnownCall(call)) return E_INVALIDARG;
   std::lock_guard lock(mutex_);
   hanging_[call] = true;
+  return S_OK;
 }
 
 DWORD CRaltoOpcFaults::HungCallers() {

@@ -5,7 +5,9 @@
 // Contract: Check(call) answers the failure to return for this call (and
 // counts it), or S_OK; for a hanging call it first blocks until Clear. IsHidden(iid) tells QueryInterface to answer
 // E_NOINTERFACE. IsRejected(itemId) holds from RejectItem until
-// EndRejections (a browse or a reload). Every member is thread-safe.
+// EndRejections (a browse or a reload). Fail and Hang answer E_INVALIDARG
+// (and change nothing) for a call outside RaltoOpcCall, Fail also for a
+// result that is no failure. Every member is thread-safe.
 #pragma once
 
 #include <condition_variable>
@@ -21,15 +23,17 @@ class CRaltoOpcFaults {
  public:
   static CRaltoOpcFaults& Instance();
 
+  // The call of a lower-case name: "createinstance", "addgroup", ... as the
+  // RALTO_CALL_ names read. False for any other name.
+  static bool CallFromName(std::string_view name, RaltoOpcCall* call);
+
   HRESULT Check(RaltoOpcCall call);
   bool IsHidden(const IID& iid);
   bool IsRejected(std::string_view itemId);
 
-  // REQUIRES: FAILED(result) and call < RALTO_CALL_COUNT_.
-  void Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times);
+  HRESULT Fail(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times);
   void Hide(const IID& iid);
-  // REQUIRES: call < RALTO_CALL_COUNT_.
-  void Hang(RaltoOpcCall call);
+  HRESULT Hang(RaltoOpcCall call);
   DWORD HungCallers();
   void Reject(const std::string& itemId);
   void EndRejections();

@@ -5,6 +5,7 @@
 
 #include "platform/opcda.h"
 #include "platform/registry.h"
+#include "ralto/opc_item_filter.h"
 
 namespace {
 
@@ -171,15 +172,42 @@ HRESULT CRaltoPlant::Write(uint32_t index, const VARIANT& value) {
   return S_OK;
 }
 
-HRESULT CRaltoPlant::SetAlarm(const std::string& stateWordItemId, const RaltoAlarmSetting& alarm) {
-  std::lock_guard lock(mutex_);
+HRESULT CRaltoPlant::FindAlarm(const std::string& stateWordItemId, uint32_t* controller, int* which) const {
   uint32_t index = items_.Find(stateWordItemId);
   if (index == CRaltoAddressSpace::kNoItem || !items_.at(index).present) return OPC_E_UNKNOWNITEMID;
-  uint32_t c = owner_[index];
+  *controller = owner_[index];
+  *which = controllers_[*controller].AlarmOfWord(index);
+  return *which < 0 ? E_INVALIDARG : S_OK;
+}
+
+HRESULT CRaltoPlant::SetAlarm(const std::string& stateWordItemId, const RaltoAlarmSetting& alarm) {
+  std::lock_guard lock(mutex_);
+  uint32_t c;
+  int which;
+  if (HRESULT hr = FindAlarm(stateWordItemId, &c, &which); FAILED(hr)) return hr;
   CRaltoController& controller = controllers_[c];
-  int which = controller.AlarmOfWord(index);
-  if (which < 0 || !controller.ValidState(which, alarm.state)) return E_INVALIDARG;
+  if (!controller.ValidState(which, alarm.state)) return E_INVALIDARG;
   controller.SetAlarm(which, alarm, CurrentClock().NowUtc(), items_, incoherent_);
+  NotePending(c);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::Acknowledge(const std::string& stateWordItemId) {
+  std::lock_guard lock(mutex_);
+  uint32_t c;
+  int which;
+  if (HRESULT hr = FindAlarm(stateWordItemId, &c, &which); FAILED(hr)) return hr;
+  controllers_[c].Acknowledge(which, CurrentClock().NowUtc(), items_, incoherent_);
+  NotePending(c);
+  return S_OK;
+}
+
+HRESULT CRaltoPlant::Clear(const std::string& stateWordItemId) {
+  std::lock_guard lock(mutex_);
+  uint32_t c;
+  int which;
+  if (HRESULT hr = FindAlarm(stateWordItemId, &c, &which); FAILED(hr)) return hr;
+  controllers_[c].Clear(which, CurrentClock().NowUtc(), items_, incoherent_);
   NotePending(c);
   return S_OK;
 }
@@ -222,6 +250,16 @@ HRESULT CRaltoPlant::RunRandomPlant(DWORD changesPerSecond, DWORD seed) {
   return S_OK;
 }
 
+HRESULT CRaltoPlant::RunRandomAcknowledgements(DWORD perSecond) {
+  {
+    std::lock_guard lock(mutex_);
+    panelAckRate_ = perSecond;
+    panelAckCarry_ = 0;
+  }
+  wake_.notify_all();
+  return S_OK;
+}
+
 HRESULT CRaltoPlant::SetIncoherentUpdates(bool on) {
   std::lock_guard lock(mutex_);
   incoherent_ = on;
@@ -231,6 +269,38 @@ HRESULT CRaltoPlant::SetIncoherentUpdates(bool on) {
 std::vector<RaltoFcWrite> CRaltoPlant::FcWrites() const {
   std::lock_guard lock(mutex_);
   return fcWrites_;
+}
+
+std::vector<RaltoFcWrite> CRaltoPlant::FcWritesSince(size_t since, size_t* total) const {
+  std::lock_guard lock(mutex_);
+  *total = fcWrites_.size();
+  if (since >= fcWrites_.size()) return {};
+  return std::vector<RaltoFcWrite>(fcWrites_.begin() + static_cast<ptrdiff_t>(since), fcWrites_.end());
+}
+
+HRESULT CRaltoPlant::Blocks(const std::string& pattern, std::vector<RaltoBlockSnapshot>* blocks) const {
+  if (!IsValidItemFilter(pattern)) return E_INVALIDARG;
+  blocks->clear();
+  std::lock_guard lock(mutex_);
+  for (const CRaltoController& controller : controllers_) {
+    if (!controller.present() || !MatchItemFilter(controller.id(), pattern)) continue;
+    RaltoBlockSnapshot& block = blocks->emplace_back();
+    block.id = controller.id();
+    block.digital = controller.digital();
+    block.value = controller.ProcessValue();
+    controller.ForEachItem([&](uint32_t index) { block.itemIds.push_back(items_.at(index).id); });
+    for (int which : {CRaltoController::kLevel, CRaltoController::kRateOfChange}) {
+      uint32_t word = controller.WordOf(which);
+      if (word == CRaltoAddressSpace::kNoItem) continue;
+      block.alarms.push_back({items_.at(word).id, which, controller.AlarmSetting(which)});
+    }
+  }
+  return S_OK;
+}
+
+FILETIME CRaltoPlant::Now() const {
+  std::lock_guard lock(mutex_);
+  return CurrentClock().NowUtc();
 }
 
 void CRaltoPlant::Queue(uint32_t c) {

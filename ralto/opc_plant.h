@@ -27,6 +27,20 @@
 #include "ralto/opc_controller.h"
 #include "ralto/opc_plant_documents.h"
 
+// A present block as the controller holds it, for the control on the bus.
+struct RaltoBlockSnapshot {
+  struct Alarm {
+    std::string wordItemId;
+    int which = 0;  // CRaltoController::kLevel or kRateOfChange
+    RaltoAlarmSetting setting;
+  };
+  std::string id;  // "NODE.BLOCK"
+  bool digital = false;
+  double value = 0;  // CRaltoController::ProcessValue
+  std::vector<std::string> itemIds;
+  std::vector<Alarm> alarms;
+};
+
 class CRaltoPlant {
  public:
   static CRaltoPlant& Instance();
@@ -52,12 +66,30 @@ class CRaltoPlant {
   HRESULT Write(uint32_t index, const VARIANT& value);
 
   HRESULT SetAlarm(const std::string& stateWordItemId, const RaltoAlarmSetting& alarm);
+  // The operator at the controller's panel acknowledges the alarm now
+  // (nothing changes when it is acknowledged already).
+  HRESULT Acknowledge(const std::string& stateWordItemId);
+  // The alarm returns to normal now, keeping its acknowledgement (nothing
+  // changes when it is normal).
+  HRESULT Clear(const std::string& stateWordItemId);
   HRESULT SetProcessValue(const std::string& blockId, double value);
   HRESULT UseManualClock(FILETIME startUtc);
   HRESULT AdvanceClock(DWORD ms);
   HRESULT RunRandomPlant(DWORD changesPerSecond, DWORD seed);
+  // Operators at random controllers' panels acknowledge what is
+  // unacknowledged there, this many times per second of plant time (0 stops).
+  HRESULT RunRandomAcknowledgements(DWORD perSecond);
   HRESULT SetIncoherentUpdates(bool on);
   std::vector<RaltoFcWrite> FcWrites() const;
+  // The writes from index `since` on (none when past the end); *total is
+  // the number of writes so far. REQUIRES: total != nullptr.
+  std::vector<RaltoFcWrite> FcWritesSince(size_t since, size_t* total) const;
+  // The present blocks whose "NODE.BLOCK" matches `pattern` (the browse
+  // filter's syntax; "" all), in the order they appeared. E_INVALIDARG for
+  // a malformed pattern. REQUIRES: blocks != nullptr.
+  HRESULT Blocks(const std::string& pattern, std::vector<RaltoBlockSnapshot>* blocks) const;
+  // The plant clock's time.
+  FILETIME Now() const;
 
  private:
   struct Producer {
@@ -73,6 +105,9 @@ class CRaltoPlant {
   void ApplyProducer(const RaltoProducerDef& def, Producer& producer, const FILETIME& now);
   void DropProducer(Producer& producer);
   uint32_t ControllerOf(const std::string& blockId);
+  // The controller and alarm of a present state word item: S_OK,
+  // OPC_E_UNKNOWNITEMID, or E_INVALIDARG for an item that is no state word.
+  HRESULT FindAlarm(const std::string& stateWordItemId, uint32_t* controller, int* which) const;
   void Queue(uint32_t controller);
   void NotePending(uint32_t controller);
   void Step(const FILETIME& now, uint64_t elapsedMs);

@@ -4,6 +4,7 @@
 #include <new>
 #include <string_view>
 
+#include "ralto/opc_control_bus_service.h"
 #include "ralto/opc_enum_string.h"
 #include "ralto/opc_error_text.h"
 #include "ralto/opc_faults.h"
@@ -44,6 +45,7 @@ HRESULT HandOutEnumerator(CRaltoEnumString::List list, IEnumString** out) {
 CRaltoOpcServer::CRaltoOpcServer()
     : groups_(std::make_shared<CRaltoGroupTable>()), startTime_(GetSystemTimeAsFileTime()) {
   CRaltoPlant::Instance();  // the plant loads its documents with the first server
+  CRaltoControlBus::Instance().Start();
 }
 
 CRaltoOpcServer::~CRaltoOpcServer() { groups_->Clear(); }
@@ -307,11 +309,7 @@ HRESULT CRaltoOpcServer::RejectItem(const std::string& itemId) {
 }
 
 HRESULT CRaltoOpcServer::FailCall(RaltoOpcCall call, HRESULT result, DWORD skip, DWORD times) {
-  if (SUCCEEDED(result) || call < RALTO_CALL_CREATEINSTANCE || call >= RALTO_CALL_COUNT_) {
-    return E_INVALIDARG;
-  }
-  CRaltoOpcFaults::Instance().Fail(call, result, skip, times);
-  return S_OK;
+  return CRaltoOpcFaults::Instance().Fail(call, result, skip, times);
 }
 
 HRESULT CRaltoOpcServer::HideInterface(const IID& iid) {
@@ -319,11 +317,7 @@ HRESULT CRaltoOpcServer::HideInterface(const IID& iid) {
   return S_OK;
 }
 
-HRESULT CRaltoOpcServer::HangCall(RaltoOpcCall call) {
-  if (call < RALTO_CALL_CREATEINSTANCE || call >= RALTO_CALL_COUNT_) return E_INVALIDARG;
-  CRaltoOpcFaults::Instance().Hang(call);
-  return S_OK;
-}
+HRESULT CRaltoOpcServer::HangCall(RaltoOpcCall call) { return CRaltoOpcFaults::Instance().Hang(call); }
 
 HRESULT CRaltoOpcServer::GetHungCallers(DWORD* count) {
   if (!count) return E_POINTER;

@@ -7,9 +7,12 @@
 // (CONNECT_E_ADVISELIMIT beyond) and returns a nonzero cookie; Unadvise of
 // an unknown cookie is CONNECT_E_NOCONNECTION. EnumConnections lists the
 // sinks advised at the call, in the order they were advised. Sinks are
-// released outside the point's lock. Thread-safe.
+// released outside the point's lock. `advised`, when given, runs after each
+// successful Advise, outside the lock (the owner's delivery may have become
+// due). Thread-safe.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -21,8 +24,8 @@ template <class Sink>
 class CAEConnectionPoint final : public IConnectionPoint {
  public:
   CAEConnectionPoint(IUnknown& owner, IConnectionPointContainer& container, const IID& iid,
-                     size_t maxSinks)
-      : owner_(owner), container_(container), iid_(iid), maxSinks_(maxSinks) {}
+                     size_t maxSinks, std::function<void()> advised = {})
+      : owner_(owner), container_(container), iid_(iid), maxSinks_(maxSinks), advised_(std::move(advised)) {}
   CAEConnectionPoint(const CAEConnectionPoint&) = delete;
   CAEConnectionPoint& operator=(const CAEConnectionPoint&) = delete;
 
@@ -56,10 +59,13 @@ class CAEConnectionPoint final : public IConnectionPoint {
     if (!sink) return E_POINTER;
     ComPtr<Sink> typed;
     if (FAILED(sink->QueryInterface(iid_, typed.PutVoid())) || !typed) return CONNECT_E_CANNOTCONNECT;
-    std::lock_guard lock(mutex_);
-    if (sinks_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
-    *cookie = nextCookie_++;
-    sinks_.emplace_back(*cookie, std::move(typed));
+    {
+      std::lock_guard lock(mutex_);
+      if (sinks_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
+      *cookie = nextCookie_++;
+      sinks_.emplace_back(*cookie, std::move(typed));
+    }
+    if (advised_) advised_();
     return S_OK;
   }
   HRESULT Unadvise(DWORD cookie) override {
@@ -121,6 +127,7 @@ class CAEConnectionPoint final : public IConnectionPoint {
   IConnectionPointContainer& container_;
   const IID iid_;
   const size_t maxSinks_;
+  const std::function<void()> advised_;
   mutable std::mutex mutex_;
   DWORD nextCookie_ = 1;
   std::vector<std::pair<DWORD, ComPtr<Sink>>> sinks_;

@@ -60,7 +60,9 @@ HRESULT CAESubscription::Create(CAEEventServer* server, BOOL active, DWORD buffe
 CAESubscription::CAESubscription(CAEEventServer* server, BOOL active, DWORD bufferTime, DWORD maxSize,
                                  OPCHANDLE clientSubscription)
     : server_(server),
-      sinkPoint_(*static_cast<IOPCEventSubscriptionMgt*>(this), *this, IID_IOPCEventSink, 1),
+      // Without a sink no keep-alive is scheduled: the delivery thread learns of one from Advise.
+      sinkPoint_(*static_cast<IOPCEventSubscriptionMgt*>(this), *this, IID_IOPCEventSink, 1,
+                 [] { CAEEngine::Instance().Dispatcher().Wake(); }),
       active_(active != false),
       bufferTime_(bufferTime),
       maxSize_(maxSize),

@@ -12,6 +12,8 @@
 // limits: a buffer time of at most kMaxBufferTimeMs, a max size of at most
 // kQueueLimit (0 stays "no limit"), a keep-alive of at least
 // kMinKeepAliveMs (0 stays "none"); larger or smaller requests are revised.
+// The keep-alive time counts from SetKeepAlive, activation or the last
+// callback; one that fell due before a sink was advised goes at the Advise.
 // A refresh runs from Refresh to its last callback (also after
 // CancelRefresh, which leaves one empty last callback to make).
 // Locks: the subscription's own lock is taken under a source lock (Offer)

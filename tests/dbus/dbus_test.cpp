@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/private_bus.h"
+
 namespace {
 
 const std::string kBin = BIN_DIR;
@@ -33,11 +35,11 @@ Result Shell(const std::string& command) {
   return r;
 }
 
-pid_t Spawn(const std::string& command) {
+pid_t Spawn(const std::string& command, const std::string& output = "/dev/null") {
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
-    execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), nullptr);
+    execl("/bin/sh", "sh", "-c", ("exec " + command + " >" + output + " 2>&1").c_str(), nullptr);
     _exit(127);
   }
   return pid;
@@ -70,41 +72,31 @@ std::string FirstUnacked(const std::string& lines) {
 class DBusTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string data = std::getenv("XDG_DATA_HOME");
-    std::string runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::ofstream(runtime + "/bus.conf")
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-           "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>session</type><listen>unix:dir=" << runtime << "</listen>"
-        << "<servicedir>" << data << "/dbus-1/services</servicedir>"
-        << "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    FILE* daemon = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + runtime + "/bus.conf")
-                             .c_str(), "r");
-    ASSERT_TRUE(daemon);
-    char address[512] = {}, pid[32] = {};
-    ASSERT_TRUE(fgets(address, sizeof address, daemon));
-    ASSERT_TRUE(fgets(pid, sizeof pid, daemon));
-    pclose(daemon);
-    std::string a = address;
-    a.erase(a.find_last_not_of("\n") + 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", a.c_str(), 1);
-    busPid_ = std::atoi(pid);
+    std::string error;
+    ASSERT_TRUE(bus_.Start(&error)) << error;
     ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_config.so").rc);
     ASSERT_EQ(0, Shell(kBin + "/regsvr /s " + kBin + "/libralto_opc.so").rc);
     Result reg = Shell(kBin + "/aeserver -RegServer");
     ASSERT_EQ(0, reg.rc) << reg.out;
   }
-  void TearDown() override {
-    if (busPid_ <= 0) return;
-    // The servers that the bus started go with it.
-    std::string task = "/proc/" + std::to_string(busPid_) + "/task/" + std::to_string(busPid_) + "/children";
-    std::ifstream children(task);
-    for (pid_t child; children >> child;) kill(child, SIGKILL);
-    kill(busPid_, SIGTERM);
-  }
-
   static Result Client(const std::string& args) { return Shell(kBin + "/aeclient " + args); }
+  static Result Sim(const std::string& args) { return Shell(kBin + "/ralto-sim " + args); }
+  // Until `done` holds for the result of `command` (polled every 100 ms).
+  template <class Done>
+  static Result Await(const std::string& command, Done done, int tries = 150) {
+    Result r;
+    for (int i = 0; i < tries; ++i) {
+      r = Shell(command);
+      if (done(r)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return r;
+  }
+  void EnableAckLog(const std::string& folder) {
+    const std::string key = "\"HKLM\\SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Acknowledgment Log\"";
+    ASSERT_EQ(0, Shell(kBin + "/aereg add " + key + " /v EnableACKLogging /t REG_DWORD /d 1 /f").rc);
+    ASSERT_EQ(0, Shell(kBin + "/aereg add " + key + " /v \"Local Path\" /t REG_SZ /d " + folder + " /f").rc);
+  }
   void RandomChanges(int perSecond) {
     Shell(kBin + "/aereg add \"HKLM\\SOFTWARE\\Ralto\\OPC Server\" /v RandomChangesPerSecond /t REG_DWORD /d " +
         std::to_string(perSecond) + " /f");
@@ -125,7 +117,7 @@ class DBusTest : public testing::Test {
     return server;
   }
 
-  pid_t busPid_ = -1;
+  CPrivateBus bus_;
 };
 
 TEST_F(DBusTest, FirstCallStartsTheServerAndTheLastClientEndsIt) {
@@ -184,9 +176,7 @@ TEST_F(DBusTest, AClientKilledReleasesItsObjectsAndAsLastClientEndsTheServer) {
 TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   RandomChanges(40);
   const std::string logDir = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/AlarmLog";
-  const std::string logKey = "\"HKLM\\SOFTWARE\\Quillan\\Veltro QRX OPC AE\\Acknowledgment Log\"";
-  ASSERT_EQ(0, Shell(kBin + "/aereg add " + logKey + " /v EnableACKLogging /t REG_DWORD /d 1 /f").rc);
-  ASSERT_EQ(0, Shell(kBin + "/aereg add " + logKey + " /v \"Local Path\" /t REG_SZ /d " + logDir + " /f").rc);
+  EnableAckLog(logDir);
   pid_t server = StartServer();
   // A client that holds the server while the others come and go.
   pid_t holder = Spawn(kBin + "/aeclient subscribe");
@@ -240,6 +230,73 @@ TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   EXPECT_NE(std::string::npos, on.out.find("Tank_Farm enabled\n")) << on.out;
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
+  kill(server, SIGTERM);
+  if (!WaitExit(server, 10'000)) kill(server, SIGKILL), waitpid(server, nullptr, 0);
+}
+
+// An alarm raised by hand at the controller travels the whole road: to a
+// client with the controller's time and message, its acknowledgement back
+// to the controller's ".FC" word and into the log.
+TEST_F(DBusTest, AlarmRaisedByHandReachesClientsAndItsAcknowledgementTheController) {
+  const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+  EnableAckLog(runtime + "/AlarmLog");
+  pid_t server = StartServer();
+  // The plant's control is on the bus once the server has connected to it.
+  Result plant = Await(kBin + "/ralto-sim blocks TANKFARM.LIC101", [](const Result& r) { return r.rc == 0; });
+  ASSERT_EQ(0, plant.rc) << plant.out;
+  EXPECT_NE(std::string::npos, plant.out.find("TANKFARM.LIC101.AS")) << plant.out;
+  const std::string events = runtime + "/events.json";
+  pid_t subscriber = Spawn(kBin + "/aeclient subscribe --json", events);
+  Result both = Await(kBin + "/aeclient status",
+                      [](const Result& r) { return r.out.find("bus clients: 2") != std::string::npos; });
+  ASSERT_NE(std::string::npos, both.out.find("bus clients: 2")) << both.out;
+
+  // The subscriber counts as a client before its subscription is made: an
+  // alarm raised in between reaches nobody, so it is cleared and raised
+  // again until the subscriber shows it.
+  const std::string source = "Tank_Farm/T-101/TANKFARM_LIC101.A";
+  std::string line;
+  for (int attempt = 0; attempt < 10 && line.empty(); ++attempt) {
+    if (attempt) {
+      ASSERT_EQ(0, Sim("clear TANKFARM.LIC101").rc);
+    }
+    Result set = Sim("set TANKFARM.LIC101 hihi --time 2024-05-01T10:15:30");
+    ASSERT_EQ(0, set.rc) << set.out;
+    Await("cat " + events, [&](const Result& r) {
+      for (size_t at = 0; at < r.out.size() && line.empty();) {
+        size_t end = r.out.find('\n', at);
+        if (end == std::string::npos) break;
+        std::string candidate = r.out.substr(at, end - at);
+        if (candidate.find("\"source\":\"" + source + "\"") != std::string::npos &&
+            candidate.find("\"subcondition\":\"HiHi\"") != std::string::npos &&
+            candidate.find("\"active\":true") != std::string::npos) {
+          line = candidate;
+        }
+        at = end + 1;
+      }
+      return !line.empty();
+    }, 20);
+  }
+  ASSERT_FALSE(line.empty()) << "no HiHi event of " << source;
+  EXPECT_NE(std::string::npos, line.find("\"time\":\"2024-05-01 10:15:30.000\"")) << line;
+  EXPECT_NE(std::string::npos, line.find("\"activeTime\":\"2024-05-01 10:15:30.000\"")) << line;
+  EXPECT_NE(std::string::npos, line.find("\"message\":\"T-101 level 50.00 % HiHi\"")) << line;
+  EXPECT_NE(std::string::npos, line.find("\"acked\":false")) << line;
+
+  Result ack = Client("ack '" + source + "' Level --comment 'by hand' --operator tester");
+  ASSERT_EQ(0, ack.rc) << ack.out;
+  // The acknowledgement word of the level alarm: flags (1) x 256 + 1.
+  Result writes = Await(kBin + "/ralto-sim fc-writes --json", [](const Result& r) { return !r.out.empty(); });
+  EXPECT_NE(std::string::npos, writes.out.find("\"item\":\"TANKFARM.LIC101.FC\",\"value\":257,")) << writes.out;
+  Result acked = Sim("blocks TANKFARM.LIC101 --json");
+  EXPECT_NE(std::string::npos, acked.out.find("\"state\":\"hihi\",\"stateCode\":4,\"acked\":true")) << acked.out;
+  Result log = Await(kBin + "/aelog list " + runtime + "/AlarmLog", [](const Result& r) {
+    return r.out.find("\ttester\tby hand\t") != std::string::npos;
+  });
+  EXPECT_NE(std::string::npos, log.out.find("\tLIC101.AS\tLevel\tHiHi\ttester\tby hand\tSuccess\t")) << log.out;
+
+  kill(subscriber, SIGKILL);
+  waitpid(subscriber, nullptr, 0);
   kill(server, SIGTERM);
   if (!WaitExit(server, 10'000)) kill(server, SIGKILL), waitpid(server, nullptr, 0);
 }

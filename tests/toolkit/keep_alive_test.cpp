@@ -2,6 +2,8 @@
 // a silent subscription, and the buffer time.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/clock.h"
 #include "toolkit/subscription.h"
 #include "toolkit_fixture.h"
@@ -147,6 +149,50 @@ TEST_F(KeepAliveTest, EventsAndRefreshesRestartTheTime) {
   EXPECT_EQ(KeepAlives(sink.Get()), 1u);
   PassAt(2900);
   EXPECT_EQ(KeepAlives(sink.Get()), 2u);
+}
+
+TEST_F(KeepAliveTest, AKeepAliveDueBeforeTheAdviseComesAtTheAdvise) {
+  // No statistics roll to wake the delivery thread meanwhile.
+  g_ServerInterface.SetStatsSamplePeriod(600'000);
+  ComPtr<IUnknown> unknown;
+  DWORD revisedBuffer = 0, revisedMax = 0, revised = 0;
+  ASSERT_EQ(server_->CreateEventSubscription(true, 0, 0, 7, IID_IOPCEventSubscriptionMgt2, unknown.Put(),
+                                             &revisedBuffer, &revisedMax),
+            S_OK);
+  ComPtr<IOPCEventSubscriptionMgt2> subscription;
+  ASSERT_EQ(unknown.As(IID_IOPCEventSubscriptionMgt2, subscription), S_OK);
+  ASSERT_EQ(subscription->SetKeepAlive(1000, &revised), S_OK);
+  Advance(1500);
+
+  // The sink is advised from inside another subscription's callback, in a
+  // pass that has served this subscription already and after which the
+  // delivery thread has nothing timed to wait for: only the Advise can make
+  // it look again.
+  auto sink = RecordingEventSink::Make();
+  auto probeSink = RecordingEventSink::Make();
+  ComPtr<IConnectionPoint> point;
+  {
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(subscription.As(IID_IConnectionPointContainer, container), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCEventSink, point.Put()), S_OK);
+  }
+  std::atomic<bool> tried{false};
+  std::atomic<HRESULT> advised{E_FAIL};
+  probeSink->SetHook([&](const ONEVENTSTRUCT&) {
+    DWORD cookie = 0;
+    if (!tried.exchange(true)) advised = point->Advise(static_cast<IOPCEventSink*>(sink.Get()), &cookie);
+  });
+  auto probe = Subscribe(server_.Get(), probeSink.Get());
+  Level("Plant/Unit1/TIC100.A")->Activate("Hi", "high", true, nullptr);
+  ASSERT_TRUE(probeSink->WaitForEvents(1));
+  ASSERT_TRUE(sink->WaitUntil([&] { return !sink->CallsUnlocked().empty(); }))
+      << "the keep-alive, due since 1000, waited for another wake";
+  EXPECT_EQ(advised.load(), S_OK);
+  auto calls = sink->Calls();
+  EXPECT_EQ(calls[0].count, 0u);
+  EXPECT_EQ(calls[0].handle, 7u);
+  point.Reset();
+  probe.Reset();
 }
 
 TEST_F(KeepAliveTest, AnInactiveSubscriptionKeepsSilent) {

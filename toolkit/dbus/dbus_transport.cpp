@@ -17,8 +17,16 @@
 
 using aedbus::CExported;
 using aedbus::COutbox;
+using aedbus::CPeer;
 
 namespace {
+
+constexpr char kPeerInterface[] = "org.freedesktop.DBus.Peer";
+constexpr char kPingMethod[] = "Ping";
+constexpr char kRootPath[] = "/";
+constexpr char kNoReplyError[] = "org.freedesktop.DBus.Error.NoReply";
+// A client that does not answer within this long is asked again.
+constexpr uint64_t kPingTimeoutUs = 5'000'000;
 
 void Wake(int fd) {
   uint64_t one = 1;
@@ -212,35 +220,65 @@ void CAEDBusTransport::Impl::FlushBus(int limitMs) {
 }
 
 bool CAEDBusTransport::Impl::SendQueued() {
-  std::vector<std::shared_ptr<COutbox>> boxes;
-  {
-    std::lock_guard lock(outboxMutex_);
-    for (const auto& [owner, box] : outboxes_) boxes.push_back(box);
-  }
   bool sent = false;
-  for (const auto& box : boxes) {
+  for (auto& [owner, peer] : peers_) {
+    COutbox& box = *peer.outbox;
     std::deque<COutbox::Item> items;
+    bool held;
     {
-      std::lock_guard lock(box->mutex);
-      items.swap(box->items);
-      box->queuedEvents = 0;
+      std::lock_guard lock(box.mutex);
+      // What the client has not read yet bounds what goes on; one batch
+      // always may, however large.
+      while (!box.items.empty()) {
+        size_t n = box.items.front().events.size();
+        if (box.unconfirmed > 0 && box.unconfirmed + n > kInFlightLimit) break;
+        box.unconfirmed += n;
+        box.queuedEvents -= n;
+        items.push_back(std::move(box.items.front()));
+        box.items.pop_front();
+      }
+      held = !box.items.empty();
     }
     for (auto& item : items) {
-      SendItem(box->owner, item);
+      SendItem(box, item);
       sent = true;
     }
+    // Held back, a batch waits for the answer however little is unread.
+    if (!peer.pinging && box.unconfirmed > 0 && (box.unconfirmed >= kPingAfter || held)) Ping(owner, peer);
   }
   return sent;
 }
 
-void CAEDBusTransport::Impl::SendItem(const std::string& owner, COutbox::Item& item) {
+void CAEDBusTransport::Impl::Ping(const std::string& owner, CPeer& peer) {
+  if (!peer.proxy) peer.proxy = sdbus::createProxy(*connection_, owner, kRootPath);
+  auto call = peer.proxy->createMethodCall(kPeerInterface, kPingMethod);
+  const uint64_t covered = peer.outbox->unconfirmed;
+  peer.pinging = true;
+  peer.proxy->callMethod(
+      call,
+      [this, owner, covered](sdbus::MethodReply&, const sdbus::Error* error) {
+        auto it = peers_.find(owner);
+        if (it == peers_.end()) return;
+        it->second.pinging = false;
+        // Any answer, an error too, comes after the client read what was
+        // sent before; no answer in time is no news: ask again.
+        if (!error || error->getName() != kNoReplyError) it->second.outbox->unconfirmed -= covered;
+        Wake(wakeFd_);
+      },
+      kPingTimeoutUs);
+}
+
+void CAEDBusTransport::Impl::SendItem(COutbox& box, COutbox::Item& item) {
   auto it = objects_.find(item.path);
   if (it == objects_.end()) return;  // released meanwhile
   sdbus::IObject& object = *it->second->object;
   try {
-    SendSignal(object, owner, item);
+    SendSignal(object, box.owner, item);
   } catch (const sdbus::Error&) {
-    // Not sendable (the client went): its objects go with its name.
+    // Not queued by the bus library (its write queue is full, or the
+    // client went): lost, and counted as such.
+    std::lock_guard lock(box.mutex);
+    box.dropped += item.events.size();
   }
 }
 
@@ -262,10 +300,15 @@ void CAEDBusTransport::Impl::SendSignal(sdbus::IObject& object, const std::strin
 }
 
 std::shared_ptr<COutbox> CAEDBusTransport::Impl::OutboxFor(const std::string& owner) {
-  std::lock_guard lock(outboxMutex_);
-  auto& box = outboxes_[owner];
-  if (!box) box = std::make_shared<COutbox>(owner, wakeFd_);
-  return box;
+  std::shared_ptr<COutbox> made;
+  {
+    std::lock_guard lock(outboxMutex_);
+    auto& box = outboxes_[owner];
+    if (box) return box;
+    made = box = std::make_shared<COutbox>(owner, wakeFd_);
+  }
+  peers_[owner].outbox = made;
+  return made;
 }
 
 void CAEDBusTransport::Impl::OnNameOwnerChanged(sdbus::Message& msg) {
@@ -290,12 +333,19 @@ void CAEDBusTransport::Impl::ReleaseObjects(const std::string& owner) {
   std::stable_partition(gone.begin(), gone.end(),
                         [](const auto& o) { return o->kind != CExported::Kind::kEventServer; });
   for (auto& object : gone) ReleaseObject(std::move(object));
+  for (auto it = peers_.begin(); it != peers_.end();) {
+    it = owner.empty() || it->first == owner ? peers_.erase(it) : std::next(it);
+  }
   {
     std::lock_guard lock(outboxMutex_);
     for (auto it = outboxes_.begin(); it != outboxes_.end();) {
       if (owner.empty() || it->first == owner) {
-        std::lock_guard boxLock(it->second->mutex);
-        droppedOfGone_ += it->second->dropped;
+        // Its last reference may be this one: it goes after its lock.
+        std::shared_ptr<COutbox> box = it->second;
+        {
+          std::lock_guard boxLock(box->mutex);
+          droppedOfGone_ += box->dropped;
+        }
         it = outboxes_.erase(it);
       } else {
         ++it;

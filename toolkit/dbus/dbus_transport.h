@@ -12,7 +12,11 @@
 // served and events and shutdown notices sent on the transport's own
 // thread, which never holds a toolkit lock while it sends. Events wait in a
 // queue per client of at most kOutboxLimit events; beyond it they are
-// dropped and counted (Stats, and ServerClass.GetTransportStatistics). A
+// dropped and counted (Stats, and ServerClass.GetTransportStatistics). At
+// most kInFlightLimit events of a client are on the bus unread: each
+// kPingAfter events sent, an org.freedesktop.DBus.Peer.Ping to the client
+// comes back once it has read them, so a client that stops reading fills
+// its own queue, not the bus daemon's memory, and never delays another. A
 // client whose connection goes loses all its objects. Stop flushes what is
 // queued, then releases every client's objects (the callback's
 // OnClientDisconnect follows for each event server object).
@@ -30,6 +34,8 @@ enum class AeDBusStart { kStarted, kNoBus, kNameTaken, kAlreadyStarted };
 class CAEDBusTransport {
  public:
   static constexpr size_t kOutboxLimit = 200'000;
+  static constexpr size_t kInFlightLimit = 20'000;
+  static constexpr size_t kPingAfter = kInFlightLimit / 4;
 
   struct Stats {
     uint32_t clients = 0;        // unique names owning objects

@@ -46,6 +46,17 @@ struct COutbox {
   std::deque<Item> items;
   size_t queuedEvents = 0;
   uint64_t dropped = 0;
+  // Bus thread only: events handed to the bus that the client has not
+  // been seen to read yet.
+  uint64_t unconfirmed = 0;
+};
+
+// The bus thread's check that a client reads: a Peer.Ping, answered once
+// the client has read every signal sent to it before.
+struct CPeer {
+  std::shared_ptr<COutbox> outbox;
+  std::unique_ptr<sdbus::IProxy> proxy;
+  bool pinging = false;
 };
 
 // One object that a client created.
@@ -79,7 +90,8 @@ class CAEDBusTransport::Impl {
   void Run();
   // Sends what the outboxes hold; true when anything was sent.
   bool SendQueued();
-  void SendItem(const std::string& owner, aedbus::COutbox::Item& item);
+  void SendItem(aedbus::COutbox& box, aedbus::COutbox::Item& item);
+  void Ping(const std::string& owner, aedbus::CPeer& peer);
   void SendSignal(sdbus::IObject& object, const std::string& owner, aedbus::COutbox::Item& item);
   void FlushBus(int limitMs);
 
@@ -113,6 +125,7 @@ class CAEDBusTransport::Impl {
   std::atomic<bool> stop_{false};
 
   std::map<std::string, std::unique_ptr<aedbus::CExported>> objects_;  // by path; bus thread
+  std::map<std::string, aedbus::CPeer> peers_;                         // by owner; bus thread
   // Released by their client during a call: they go after the call, since
   // an object may not be destroyed from inside its own method handler.
   std::vector<std::unique_ptr<aedbus::CExported>> retired_;
