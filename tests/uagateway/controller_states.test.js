@@ -89,7 +89,7 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     sim("set", BIT.item, "alarm");
     const bit = await eventually(() => of(BIT, (e) => e["ActiveState.Id"] === true), 10000, "the bit alarm's event");
     assert.strictEqual(bit.EventType.toString(), `ns=0;i=${ObjectTypeIds.OffNormalAlarmType}`);
-    sim("set", LEVEL.item, "normal", "--acked");
+    sim("clear", LEVEL.item);
     const normal = await eventually(() => of(LEVEL, (e) => e["ActiveState.Id"] === false), 10000, "the return to normal");
     assert.strictEqual(normal.Retain, false);
   });
