@@ -135,10 +135,7 @@ class Gateway {
     this.ae = ae;
     await ae.open();
     ae.on("busError", (e) => this._lost(e.message));
-    ae.on("owner", (owner) => {
-      if (!owner) this._lost("its bus name has no owner");
-      else if (!this.connected && this.wake) this.wake();
-    });
+    ae.on("owner", (owner) => owner || this._lost("its bus name has no owner"));
     ae.on("shutdown", (reason) => this._lost(`it shuts down: ${reason}`));
     ae.on("events", (events, refresh, last) => this._onEvents(events, refresh, last));
     if (!this.config.startServer && !(await ae.nameHasOwner())) throw new Error("aeserver is not running");
