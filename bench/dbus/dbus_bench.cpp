@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/dbus/subscriber_process.h"
+#include "bench/dbus/bench_plant.h"
 #include "bench/support/bench_timing.h"
 #include "platform/class_factory.h"
 #include "toolkit/cfg_db.h"
@@ -154,14 +155,7 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--subscriber") == 0) {
     return Subscriber(std::strcmp(argv[2], "bare") == 0, std::strtoull(argv[3], nullptr, 10));
   }
-  if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
-    std::vector<char*> args{const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("dbus-run-session", args.data());
-    std::perror("dbus-run-session");
-    return 1;
-  }
+  if (!OnSessionBus(argc, argv)) return 1;
   int sources = argc > 1 ? std::atoi(argv[1]) : 10000;
   int cycles = argc > 2 ? std::atoi(argv[2]) : 4;
   const uint64_t events = uint64_t(sources) * cycles * 3;
@@ -171,17 +165,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  if (!g_ServerInterface.Initialize(nullptr, kBenchClsid, "bench", '/', 0)) return 1;
-  g_CfgDb.Insert(AE_CFG_CATEGORIES, CAECfgRecCategory(1, "A", OPC_CONDITION_EVENT));
-  g_CfgDb.Insert(AE_CFG_CONDITIONS, CAECfgRecCondition("Level", 1));
-  std::vector<CAECondition*> conditions;
-  for (int i = 0; i < sources; ++i) {
-    auto* source = new CAESource("Plant/Unit" + std::to_string(i % 100) + "/N1_FIC" + std::to_string(i) + ".A", 1);
-    CAECondition level(source, "Level", 1);
-    level.AddSubcondition(CAESubcondition("Hi", "NOT IMPL", 600, "high"));
-    conditions.push_back(source->AddCondition(level));
-    g_SourceCache.AddSource(source);
-  }
+  if (!InitializeLevelToolkit(kBenchClsid)) return 1;
+  std::vector<CAECondition*> conditions = AddLevelSources("Plant/", sources, 100);
 
   CAEDBusTransport transport;
   std::string error;

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/dbus/bench_plant.h"
 #include "bench/support/bench_timing.h"
 #include "platform/class_factory.h"
 #include "bench/dbus/subscriber_process.h"
@@ -240,31 +241,12 @@ class CRun {
   const int seconds_;
 };
 
-std::vector<CAECondition*> AddSources(const std::string& area, int count) {
-  std::vector<CAECondition*> conditions;
-  for (int i = 0; i < count; ++i) {
-    auto* source = new CAESource(area + "N1_FIC" + std::to_string(i) + ".A", 1);
-    CAECondition level(source, "Level", 1);
-    level.AddSubcondition(CAESubcondition("Hi", "NOT IMPL", 600, "high"));
-    conditions.push_back(source->AddCondition(level));
-    g_SourceCache.AddSource(source);
-  }
-  return conditions;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--reader") == 0) return Reader(std::strtoull(argv[2], nullptr, 10));
   if (argc == 2 && std::strcmp(argv[1], "--stalled") == 0) return Stalled();
-  if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
-    std::vector<char*> args{const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("dbus-run-session", args.data());
-    std::perror("dbus-run-session");
-    return 1;
-  }
+  if (!OnSessionBus(argc, argv)) return 1;
   int readers = argc > 1 ? std::atoi(argv[1]) : 4;
   int rate = argc > 2 ? std::atoi(argv[2]) : 2000;
   int seconds = argc > 3 ? std::atoi(argv[3]) : 5;
@@ -273,11 +255,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  if (!g_ServerInterface.Initialize(nullptr, kBenchClsid, "bench", '/', 0)) return 1;
-  g_CfgDb.Insert(AE_CFG_CATEGORIES, CAECfgRecCategory(1, "A", OPC_CONDITION_EVENT));
-  g_CfgDb.Insert(AE_CFG_CONDITIONS, CAECfgRecCondition("Level", 1));
-  std::vector<CAECondition*> fill = AddSources("Plant/Fill/", kFillSources);
-  std::vector<CAECondition*> measured = AddSources(kMeasuredArea, 1000);
+  if (!InitializeLevelToolkit(kBenchClsid)) return 1;
+  std::vector<CAECondition*> fill = AddLevelSources("Plant/Fill/", kFillSources);
+  std::vector<CAECondition*> measured = AddLevelSources(kMeasuredArea, 1000);
   CAEDBusTransport transport;
   std::string error;
   if (transport.Start(kBenchClsid, kProgId, AeDBusBus::kSession, &error) != AeDBusStart::kStarted) {
