@@ -267,7 +267,7 @@ class Gateway {
   // Says now and then when events come faster than they are shown.
   _reportSuperseded() {
     const now = Date.now();
-    if (this.pump.superseded === this.reported || now - (this.reportedAt || 0) < 10000) return;
+    if (this.pump.superseded === (this.reported || 0) || now - (this.reportedAt || 0) < 10000) return;
     this.log(`events come faster than they are shown: ${this.pump.superseded - (this.reported || 0)} superseded by newer ones of their conditions`);
     this.reported = this.pump.superseded;
     this.reportedAt = now;
