@@ -58,8 +58,14 @@ void ProcessTest::SetUp() {
 }
 
 void ProcessTest::TearDown() {
-  if (server_ && server_->Running() && !server_->Stop(std::chrono::seconds(20)))
-    ADD_FAILURE() << "the server did not end on SIGTERM";
+  if (!server_) return;
+  if (server_->Running() && !server_->Stop(std::chrono::seconds(20))) ADD_FAILURE() << "the server did not end on SIGTERM";
+  // In a sanitizer build the program's own reports go to its standard error.
+  const std::string errors = server_->Errors();
+  for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"}) {
+    size_t at = errors.find(report);
+    if (at != std::string::npos) ADD_FAILURE() << "the server: " << errors.substr(at, 4000);
+  }
 }
 
 void ProcessTest::Configure(const ServerSettings& settings) {
