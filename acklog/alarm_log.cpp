@@ -91,8 +91,8 @@ void CAlarmLog::GetKnownAreas(std::set<std::string>& areas) {
 }
 
 bool CAlarmLog::LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result,
-                                   const VariableNames& names) {
-  CAEAcknowledgement ack = condition.LastAcknowledgement();
+                                   const VariableNames& names, const CAEAcknowledgement* acknowledgement) {
+  CAEAcknowledgement ack = acknowledgement ? *acknowledgement : condition.LastAcknowledgement();
   if (IsNullFileTime(ack.time) || !IsLoggingEnabled()) {
     DebugOutput("Alarm log ignoring condition without ack\n");
     return false;

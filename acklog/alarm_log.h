@@ -68,7 +68,8 @@ class CAlarmLog {
   // Appends one record for a client's acknowledgement of `condition` on
   // `source`, with `result` the write-back's result text, to the first
   // local cache file that can be opened, and wakes the copy thread. The
-  // record holds the condition's last acknowledgement with the
+  // record holds `acknowledgement` (as the caller took it when the client
+  // made it; null: the condition's last acknowledgement now) with the
   // subcondition and message it applied to, also when the alarm has been
   // raised again since; area, target and variable come from `names`, else
   // (not found) from the source's name. Nothing is written when the
@@ -76,7 +77,7 @@ class CAlarmLog {
   // True once the record is durably in a cache file; false when it was not
   // written (reported on the debugger output). REQUIRES: Mutex() is held.
   bool LogAcknowledgement(CAECondition& condition, CAESource& source, const std::string& result,
-                          const VariableNames& names);
+                          const VariableNames& names, const CAEAcknowledgement* acknowledgement = nullptr);
 
   // The viewer's load: appends to `records` the records of every log file
   // of `directory` that pass the date window [from, to] and `areaFilter`

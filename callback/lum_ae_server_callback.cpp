@@ -92,6 +92,12 @@ void CLumAEServerCallback::OnConditionAcknowledged(CAECondition* condition) {
   if (!condition) return;
   auto* source = dynamic_cast<CDerivedSource*>(condition->Parent());
   if (!source || source->AckInProgress()) return;
+  // What the client acknowledged, taken before the write-back: once the
+  // word is written the controller reports the acknowledgement back, and
+  // the alarm processor may acknowledge a newer activation of the alarm
+  // (the server's own acknowledgement, without comment) before the record
+  // is made.
+  const CAEAcknowledgement acknowledged = condition->LastAcknowledgement();
 
   std::string result;
   CAlarmLog::VariableNames names;
@@ -107,7 +113,7 @@ void CLumAEServerCallback::OnConditionAcknowledged(CAECondition* condition) {
   CAlarmLog* log = g_pAlarmLog.load();
   if (log && IsLoggingEnabled()) {
     TrackedMutexGuard guard(log->Mutex(), AE_SITE);
-    log->LogAcknowledgement(*condition, *source, result, names);
+    log->LogAcknowledgement(*condition, *source, result, names, &acknowledged);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "alarmconfig/derived_source.h"
 #include "alarmconfig/tracked_mutex.h"
 #include "opcda/alarm_requests.h"
 #include "e2e_fixture.h"
@@ -170,6 +171,41 @@ TEST_F(AlarmRoadTest, AnAlarmReArmedBeforeTheWriteBackIsNotAcknowledgedForTheCli
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].result.rfind("Error: Existing activation time (", 0), 0u) << records[0].result;
   EXPECT_NE(records[0].result.find(") does not match incoming time ("), std::string::npos);
+}
+
+// While the word is being written the controller reports an acknowledged
+// newer activation (an ".FC" word names no activation), and the processor
+// re-arms the condition and acknowledges it itself, without a comment:
+// the record is still the client's acknowledgement.
+TEST_F(AlarmRoadTest, TheServersOwnAcknowledgementDuringTheWriteBackLeavesTheClientsRecord) {
+  ONEVENTSTRUCT hihi = RaiseHiHi();
+  // Found first: the hung write-back holds the cache lock.
+  CAESourcePtr source = g_SourceCache.FindSource(kLevel);
+  auto* derived = dynamic_cast<CDerivedSource*>(source.Get());
+  ASSERT_NE(derived, nullptr);
+  CAECondition* level = source->GetCondition("Level");
+  ASSERT_EQ(control_->HangCall(RALTO_CALL_WRITE), S_OK);
+  std::thread client([&] { EXPECT_EQ(Acknowledge(hihi, "operator"), S_OK); });
+  DWORD hung = 0;
+  bool writing = Eventually([&] { return SUCCEEDED(control_->GetHungCallers(&hung)) && hung == 1; });
+  if (writing) {
+    // The processor's steps for that report, done here while the write hangs.
+    FILETIME later = PlantTime(2);
+    EXPECT_EQ(level->Deactivate("T-101 level 85.00 % Hi", false, &later), S_OK);
+    EXPECT_EQ(level->Activate("Hi", "T-101 level 85.00 % Hi", true, &later), S_OK);
+    derived->SetAckInProgress(true);
+    EXPECT_EQ(level->Acknowledge("operator", "", &later), S_OK);
+    derived->SetAckInProgress(false);
+  }
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  client.join();
+  ASSERT_TRUE(writing) << "the write-back never reached the controller";
+  std::vector<AckRecord> records = LogRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].comment, "seen");
+  EXPECT_EQ(records[0].subcondition, "HiHi");
+  EXPECT_EQ(records[0].message, hihi.szMessage);
+  EXPECT_EQ(records[0].result, "Success");
 }
 
 // The same with a new alarm the controller raises unacknowledged: the
