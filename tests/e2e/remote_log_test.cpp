@@ -65,19 +65,21 @@ TEST_F(RemoteLogTest, RecordsWaitWhileTheRemoteFolderIsGoneAndArriveOnceEachWhen
   // Records reach the remote folder.
   ASSERT_TRUE(Eventually([&] { return RecordsIn(remoteDir_, anyFile) >= 5; }, 60s)) << server_->Errors();
 
-  // The folder goes: acknowledgements go on and are kept in the cache.
+  // The folder goes and comes back, three times: meanwhile acknowledgements
+  // go on and are kept in the cache; once it is back the next ones take the
+  // waiting records along.
   const std::filesystem::path away = remoteDir_.string() + ".away";
-  std::filesystem::rename(remoteDir_, away);
-  size_t acceptedBefore = operatorStation.Result().confirmed.size();
-  ASSERT_TRUE(Eventually([&] { return operatorStation.Result().confirmed.size() >= acceptedBefore + 10; }, 60s));
-  EXPECT_GE(RecordsIn(logDir_, cacheFile), 10u) << "no records cached";
+  for (int outage = 0; outage < 3; ++outage) {
+    std::filesystem::rename(remoteDir_, away);
+    size_t accepted = operatorStation.Result().confirmed.size();
+    ASSERT_TRUE(Eventually([&] { return operatorStation.Result().confirmed.size() >= accepted + 10; }, 60s));
+    EXPECT_GE(RecordsIn(logDir_, cacheFile), 10u) << "outage " << outage << ": no records cached";
+    std::filesystem::rename(away, remoteDir_);
+    accepted = operatorStation.Result().confirmed.size();
+    ASSERT_TRUE(Eventually([&] { return operatorStation.Result().confirmed.size() >= accepted + 5; }, 60s));
+  }
   EXPECT_NE(server_->Errors().find("Failed to open remote file: " + remoteDir_.string()), std::string::npos);
   EXPECT_NE(server_->Errors().find("Failed to copy Alarm Logs remotely"), std::string::npos);
-
-  // Back: the next acknowledgements take the waiting records along.
-  std::filesystem::rename(away, remoteDir_);
-  size_t acceptedAtReturn = operatorStation.Result().confirmed.size();
-  ASSERT_TRUE(Eventually([&] { return operatorStation.Result().confirmed.size() >= acceptedAtReturn + 5; }, 60s));
   operatorStation.Stop();
   CAckingClient::Outcome outcome = operatorStation.Result();
   ASSERT_TRUE(Eventually([&] { return RecordsIn(logDir_, cacheFile) == 0; }, 60s)) << "records left in the cache";
