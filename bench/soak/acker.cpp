@@ -34,8 +34,22 @@ constexpr char kProgId[] = "Corvane.OPCAEqrxServer.1";
 constexpr char kUsage[] = "usage: soak_acker [--rate N] [--operator NAME]\n";
 enum ExitCode { kExitStopped = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
-volatile sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+// SIGTERM and SIGINT stay blocked and are looked for between calls, so that
+// none interrupts a call to the server: an acknowledgement the server took
+// is always counted.
+void BlockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+bool StopRequested() {
+  sigset_t pending;
+  sigpending(&pending);
+  return sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
+}
 
 long MonotonicMs() {
   timespec now{};
@@ -116,10 +130,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  BlockStopSignals();
 
   std::string error;
   auto client = CAEDBusClient::Connect(kProgId, AeDBusBus::kSession, &error);
@@ -142,7 +153,7 @@ int main(int argc, char** argv) {
   Tally tally;
   const long periodMs = 1000 / rate;
   long nextAck = MonotonicMs() + periodMs, nextPrint = MonotonicMs() + 1000;
-  while (!g_stop) {
+  while (!StopRequested()) {
     long now = MonotonicMs();
     if (!client->Pump(static_cast<int>(std::max(0L, std::min(nextAck, nextPrint) - now)))) {
       std::fprintf(stderr, "soak_acker: the connection broke: %s\n", client->LastError().c_str());
