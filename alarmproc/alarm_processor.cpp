@@ -192,6 +192,15 @@ void CAlarmProcessor::RunPass(Worker& w) {
     }
     if (result != CAlarmStateReader::kReadOk) {
       if (dump) dump->Write(variable->nodeName + " " + variable->itemName + " , could not read value of this tag \r\n");
+      if (result == CAlarmStateReader::kReadServerFailed) {
+        // A server that fails its reads has lost the alarms it publishes:
+        // skipping the change would leave the alarm as it was for good.
+        // The connection goes instead (every source shows bad quality) and
+        // the minute's check connects again, reading every alarm anew.
+        DebugOutput("OPC DA server failed a read: disconnecting\n");
+        if (g_pConnectionManager) g_pConnectionManager->Disconnect();
+        break;
+      }
       continue;
     }
     CConditionUpdater(reader, dump).Apply(*variable, event, completed, list.size(), emptySources);

@@ -4,7 +4,10 @@
 // takes the whole queue, reads each variable's state array coherently
 // (CAlarmStateReader) and applies it to the variable's condition
 // (CConditionUpdater). Once a minute it asks the connection manager to
-// connect, which reconnects a lost connection. With the registry value
+// connect, which reconnects a lost connection. A read call that the OPC DA
+// server fails (the call, not one of its items) loses the connection: the
+// thread disconnects, so that the sources show bad quality until the
+// reconnect reads every alarm anew. With the registry value
 // "AlarmSendOutFile" set, each pass is written to that dump file.
 //
 // Each variable is handled under g_ConfigMutex, so neither the variable nor

@@ -98,9 +98,10 @@ AlarmVar* CAlarmStateReader::Usable(const std::string& itemId) const {
 }
 
 HRESULT CAlarmStateReader::Read(DWORD count, OPCHANDLE* handles, COpcTaskArray<OPCITEMSTATE>& states,
-                                COpcTaskArray<HRESULT>& errors) {
+                                COpcTaskArray<HRESULT>& errors, bool* serverFailed) {
   if (!syncIO_) return E_FAIL;
   HRESULT hr = syncIO_->Read(OPC_DS_CACHE, count, handles, states.Put(), errors.Put());
+  if (serverFailed) *serverFailed = FAILED(hr);
   if (FAILED(hr)) return hr;
   if (!states || !errors) return E_FAIL;
   for (DWORD i = 0; i < count; ++i) {
@@ -124,7 +125,7 @@ int CAlarmStateReader::ReadAlarmEvent(AlarmVar& variable, AlarmEvent& event, boo
     if (attempt < kReadAttempts && !pause_(retrySleepMs_)) return kReadAbandoned;
   }
   completed = read.completed;
-  if (!read.success) return kReadFailed;
+  if (!read.success) return read.serverFailed ? kReadServerFailed : kReadFailed;
 
   event.kind = read.kind;
   std::string base = MakeItemId(variable.nodeName, variable.BlockName());
@@ -162,7 +163,8 @@ CAlarmStateReader::StateArrayRead CAlarmStateReader::ReadStateArray(AlarmVar& va
   COpcTaskArray<OPCITEMSTATE> states(count);
   COpcTaskArray<HRESULT> errors(count);
   HRESULT hr = E_FAIL;
-  if (!unlocked_([&] { hr = Read(count, handles, states, errors); })) {
+  bool serverFailed = false;
+  if (!unlocked_([&] { hr = Read(count, handles, states, errors, &serverFailed); })) {
     read.abandoned = true;
     return read;
   }
@@ -174,7 +176,10 @@ CAlarmStateReader::StateArrayRead CAlarmStateReader::ReadStateArray(AlarmVar& va
       return read;
     }
   }
-  if (hr != S_OK) return read;
+  if (hr != S_OK) {
+    read.serverFailed = serverFailed;
+    return read;
+  }
 
   // An alarm that came and went between two reads leaves the state word
   // normal but its event times changed.

@@ -35,6 +35,9 @@ class CAlarmStateReader {
   // The array's items changed while the lock was let go for the read (a
   // refresh rebuilt them): nothing was stored; read the variable again.
   static constexpr int kReadStale = 13;
+  // The OPC DA server failed the read call itself (not an item of it):
+  // it does not answer, so nothing it publishes can be trusted now.
+  static constexpr int kReadServerFailed = 14;
   // ReadEventTime results.
   static constexpr int kTimeOk = 0;
   static constexpr int kTimeMissing = 1;
@@ -56,8 +59,9 @@ class CAlarmStateReader {
     // between the previous read and this one.
     bool completed = false;
     bool retry = false;
-    bool abandoned = false;  // Unlocked gave up
-    bool stale = false;      // the items changed meanwhile
+    bool abandoned = false;     // Unlocked gave up
+    bool stale = false;         // the items changed meanwhile
+    bool serverFailed = false;  // the server failed the read call
     std::string diagnostic;  // when dumping: why it asks for a retry
   };
 
@@ -70,8 +74,9 @@ class CAlarmStateReader {
   // retry (their diagnostics to `dump`, a pause between two), the state,
   // acknowledged bit and flags decoded, the base name, the message and the
   // activation time. kReadOk; kReadFailed when the array or the activation
-  // time cannot be read; kReadAbandoned when the pause or the read gave
-  // up; kReadStale when the items changed during the read.
+  // time cannot be read; kReadServerFailed when the server failed the
+  // array's read call; kReadAbandoned when the pause or the read gave up;
+  // kReadStale when the items changed during the read.
   int ReadAlarmEvent(AlarmVar& variable, AlarmEvent& event, bool& completed, CAlarmDumpFile* dump);
   // One coherent read of the state word and its usable elements [1]..[4]
   // (stopping at the first unusable one), stored in the variables. An
@@ -95,8 +100,10 @@ class CAlarmStateReader {
 
  private:
   AlarmVar* Usable(const std::string& itemId) const;
+  // The server's read from its cache; *serverFailed (when given) tells
+  // whether the call itself failed, as against one of its items.
   HRESULT Read(DWORD count, OPCHANDLE* handles, COpcTaskArray<OPCITEMSTATE>& states,
-               COpcTaskArray<HRESULT>& errors);
+               COpcTaskArray<HRESULT>& errors, bool* serverFailed = nullptr);
 
   IOPCSyncIO* syncIO_;
   CAlarmVarStore& variables_;

@@ -123,8 +123,11 @@ int CTolkAELumServerApp::ExitInstance(int exitCode) {
   // No connection thread may wait for an operator while it is stopped.
   if (messageBoxes_) messageBoxes_->Close();
   frame_.reset();
-  CResourceLibrary::Free();
+  // Before the resource library: a client's acknowledgement still being
+  // served would otherwise be written back and logged with the texts of
+  // its outcome gone. Stop lets that call finish and takes no more.
   transport_.Stop();
+  CResourceLibrary::Free();
   core_.Stop();
   messageBoxes_.reset();
   if (comInitialized_) {

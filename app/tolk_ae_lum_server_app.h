@@ -8,8 +8,9 @@
 // QApplication exists. InitInstance false: the process is to end at once
 // (resource library missing, toolkit not initialised, a registration switch
 // handled, no window); ExitInstance runs in every case and copes with what
-// was never created. The D-Bus transport starts last and stops first, so
-// that other processes see only a whole server. The application name (the program file's base name)
+// was never created. The D-Bus transport starts last and stops as soon as
+// the window has gone (before the resource library and the core), so that
+// other processes see only a whole server. The application name (the program file's base name)
 // names the per-user settings key and captions the message boxes.
 #pragma once
 

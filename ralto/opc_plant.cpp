@@ -1,8 +1,14 @@
 #include "ralto/opc_plant.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <unordered_set>
 
+#include "platform/debug.h"
+#include "platform/filetime.h"
 #include "platform/opcda.h"
 #include "platform/registry.h"
 #include "ralto/opc_item_filter.h"
@@ -29,6 +35,7 @@ CRaltoPlant::CRaltoPlant() {
   if (RegGetDword(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcRandomAckRateValue, rate) == ERROR_SUCCESS) {
     panelAckRate_ = rate;
   }
+  OpenFcJournal();
   lastStepMs_ = ae::Clock::System().SteadyMs();
   thread_ = std::thread([this] { ThreadMain(); });
 }
@@ -40,6 +47,29 @@ CRaltoPlant::~CRaltoPlant() {
   }
   wake_.notify_all();
   thread_.join();
+  if (fcJournal_ >= 0) close(fcJournal_);
+}
+
+void CRaltoPlant::OpenFcJournal() {
+  std::string path;
+  if (RegGetString(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcFcJournalValue, path) != ERROR_SUCCESS ||
+      path.empty())
+    return;
+  fcJournal_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fcJournal_ < 0) DebugOutput("Ralto OPC server: the .FC write journal does not open: " + path + "\n");
+}
+
+void CRaltoPlant::JournalFcWrite(const RaltoFcWrite& write) {
+  if (fcJournal_ < 0) return;
+  // One write of the whole line: on a local file it lands whole or not at
+  // all, and the page cache keeps it when the process dies right after.
+  std::string line =
+      std::to_string(FileTimeToUint64(write.time)) + " " + write.itemId + " " + std::to_string(write.value) + "\n";
+  ssize_t n;
+  do {
+    n = ::write(fcJournal_, line.data(), line.size());
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(line.size())) DebugOutput("Ralto OPC server: an .FC write missed the journal\n");
 }
 
 std::shared_ptr<const std::vector<std::string>> CRaltoPlant::PresentIds() {
@@ -155,6 +185,7 @@ HRESULT CRaltoPlant::Write(uint32_t index, const VARIANT& value) {
   if (!controller.IsFcItem(index)) return OPC_E_BADRIGHTS;
   FILETIME now = CurrentClock().NowUtc();
   fcWrites_.push_back(RaltoFcWrite{item.id, converted.lVal, now});
+  JournalFcWrite(fcWrites_.back());
   controller.StoreFc(converted.lVal, now, items_);
   // The acknowledgement word: (flags << 8) + 1 for the level or bit alarm,
   // + 2 for the rate-of-change alarm.

@@ -1,7 +1,8 @@
 // The simulated plant of the process: the alarm blocks of the configuration
 // documents as controllers (CRaltoController), their items
 // (CRaltoAddressSpace), the plant clock, the random plant and the log of
-// acknowledgement writes. One per process, shared by every server object.
+// acknowledgement writes (also kept in a journal file when one is set).
+// One per process, shared by every server object.
 //
 // Contract: created at the first Instance() call, which loads the documents
 // and starts the plant thread; lives until the process ends. On the system
@@ -114,6 +115,9 @@ class CRaltoPlant {
   bool HasWork() const;
 
   void ThreadMain();
+  // The journal of ".FC" writes (kRaltoOpcFcJournalValue), when one is set.
+  void OpenFcJournal();
+  void JournalFcWrite(const RaltoFcWrite& write);
 
   std::mutex reloadMutex_;  // one reload at a time; taken before mutex_
   mutable std::mutex mutex_;
@@ -134,6 +138,7 @@ class CRaltoPlant {
   double panelAckCarry_ = 0;
   std::mt19937 random_;
   std::vector<RaltoFcWrite> fcWrites_;
+  int fcJournal_ = -1;
 
   bool stop_ = false;
   std::condition_variable wake_;

@@ -29,11 +29,16 @@ inline constexpr char kRaltoOpcDescription[] = "Ralto OPC DA Server";
 // block changes per second of plant time from the start (0 or missing: a
 // still plant); "RandomAcknowledgementsPerSecond" (REG_DWORD): that many times
 // a second an operator at a random controller's panel acknowledges what is
-// unacknowledged there (0 or missing: nobody at the panels). The documents come from the configuration server's document
-// directory (ralto/config_server.h: kRaltoConfigServerKey).
+// unacknowledged there (0 or missing: nobody at the panels); "FcWriteJournal"
+// (REG_SZ): a file that every accepted ".FC" write is appended to, one line
+// each, before the write is answered, so that the controllers' record of
+// acknowledgement writes outlives the process (missing or empty: none). The
+// documents come from the configuration server's document directory
+// (ralto/config_server.h: kRaltoConfigServerKey).
 inline constexpr char kRaltoOpcServerKey[] = "SOFTWARE\\Ralto\\OPC Server";
 inline constexpr char kRaltoOpcRandomRateValue[] = "RandomChangesPerSecond";
 inline constexpr char kRaltoOpcRandomAckRateValue[] = "RandomAcknowledgementsPerSecond";
+inline constexpr char kRaltoOpcFcJournalValue[] = "FcWriteJournal";
 
 // Update rates: a group's rate is revised to a multiple of this, at least this.
 constexpr DWORD kRaltoOpcRateStepMs = 10;

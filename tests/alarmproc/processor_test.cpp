@@ -1,6 +1,7 @@
 // The alarm processor's thread: changes from the data callback reach the
-// conditions, the dump of a pass, the reconnect check, stopping (within the
-// limit, and past it), and variables that leave while queued.
+// conditions, the dump of a pass, the reconnect check, a server that fails
+// its reads, stopping (within the limit, and past it), and variables that
+// leave while queued.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -152,6 +153,44 @@ TEST_F(ProcessorTest, EveryMinuteItAsksTheManagerToConnect) {
   ASSERT_EQ(control_->TickUpdates(), S_OK);
   CAECondition* level = Condition("Plant/Tanks/N1_LIC1.A", "Level");
   ASSERT_TRUE(Eventually([&] { return level->Active(); }));
+  manager_.SetProcessorStarter({});
+}
+
+// The OPC DA server fails its reads: the change cannot be read, so the
+// connection goes (bad quality for every source) instead of the alarm
+// staying as it was; once the server answers again, the minute's check
+// connects and the alarm that came meanwhile shows without another change.
+TEST_F(ProcessorTest, AReadTheServerFailsLosesTheConnectionAndTheReconnectReadsTheAlarm) {
+  ConnectPlant();
+  CAlarmProcessor& processor = Processor();
+  manager_.SetProcessorStarter([&](DWORD cookie) { return processor.StartProcessor(cookie); });
+  processor.StartProcessor(client().syncIOCookie);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the thread has read the clock
+  ScopedDebugCapture debug;
+  ASSERT_EQ(control_->FailCall(RALTO_CALL_READ, E_FAIL, 0, 0), S_OK);
+  SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
+  ASSERT_EQ(control_->TickUpdates(), S_OK);
+  // Seen under the lock, which the disconnect holds to its end.
+  ASSERT_TRUE(Eventually([&] {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    return manager_.client == nullptr;
+  }));
+  EXPECT_EQ(manager_.connectionState, ConnectionManager::kNotConnected);
+  EXPECT_EQ(Condition("Plant/Tanks/N1_LS2.Bit", "Bit")->Quality(), OPC_QUALITY_BAD);
+  EXPECT_FALSE(Condition("Plant/Tanks/N1_LIC1.A", "Level")->Active());
+  EXPECT_EQ(debug.Lines(), std::vector<std::string>{"OPC DA server failed a read: disconnecting"});
+
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  for (int i = 0; i < 3 && manager_.connectionState != ConnectionManager::kConnected; ++i) {
+    clock_.Advance(61'000);
+    Eventually([&] { return manager_.connectionState == ConnectionManager::kConnected; }, std::chrono::seconds(2));
+  }
+  ASSERT_EQ(manager_.connectionState, ConnectionManager::kConnected);
+  ASSERT_EQ(control_->TickUpdates(), S_OK);  // the new group's first report
+  CAECondition* level = Condition("Plant/Tanks/N1_LIC1.A", "Level");
+  ASSERT_TRUE(Eventually([&] { return level->Active(); }));
+  EXPECT_EQ(level->ActiveSubcondition(), "HiHi");
+  EXPECT_EQ(level->Quality(), OPC_QUALITY_GOOD);
   manager_.SetProcessorStarter({});
 }
 

@@ -222,7 +222,7 @@ TEST_F(AlarmRoadTest, TheServerGoesAndComesBack) {
 }
 
 // Faults of the OPC DA server: an element that never became an item,
-// reads that fail.
+// reads that fail (the connection goes and comes back).
 class FaultTest : public AlarmRoadTest {
  protected:
   void BeforeStart() override {
@@ -247,19 +247,25 @@ TEST_F(FaultTest, TheServerCarriesOnWithWhatItCanRead) {
   ONEVENTSTRUCT normal = Event(kLevel, [](const ONEVENTSTRUCT& e) { return !Active(e); }, from);
   EXPECT_EQ(normal.ftTime, PlantTime(1));
 
-  // Reads failing: the changes of that cycle are skipped, nothing else.
+  // Reads failing: the change cannot be read, so the connection goes and
+  // the client sees bad quality; the reconnect of the processor's minute
+  // reads the alarm that came meanwhile, with its own time.
+  ConnectionManager& manager = *core_->Manager();
   ASSERT_EQ(control_->FailCall(RALTO_CALL_READ, E_FAIL, 0, 0), S_OK);
-  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 1), S_OK);
-  Scan(1000);
-  ASSERT_TRUE(Eventually([] { return alarmRequests.PendingCount() == 0; }));
-  ASSERT_EQ(control_->ClearFailures(), S_OK);
-  ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 0), S_OK);
-  Scan(1000);
   ASSERT_EQ(control_->SetProcessValue("TANKFARM.LSHH101", 1), S_OK);
   from = events_->Count();
   Scan(1000);
+  ONEVENTSTRUCT bad = Event(kBit, [](const ONEVENTSTRUCT& e) { return e.wQuality == 0; }, from);
+  EXPECT_FALSE(Active(bad));
+  ASSERT_TRUE(Eventually([&] { return manager.connectionState == ConnectionManager::kNotConnected; }));
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  from = events_->Count();
+  processorClock_.Advance(61'000);
+  ASSERT_TRUE(Eventually([&] { return manager.connectionState == ConnectionManager::kConnected; }));
+  Tick();
   ONEVENTSTRUCT on = Event(kBit, Active, from);
-  EXPECT_EQ(on.ftActiveTime, PlantTime(5));
+  EXPECT_EQ(on.ftActiveTime, PlantTime(3));
+  EXPECT_EQ(on.wQuality, 192);
 }
 
 // The binding thread every 50 ms.

@@ -13,10 +13,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <thread>
 
 #include "opc_server_fixture.h"
+#include "platform/filetime.h"
 #include "platform/registry.h"
 #include "ralto/opc_server.h"
 
@@ -393,4 +395,36 @@ TEST_F(PanelAcknowledgementTest, OperatorsAtThePanelsAcknowledgeWhatIsUp) {
   Decoded d = ReadDecoded("NODE1.LIC1.AS", Kind::kLevel);
   EXPECT_TRUE(d.acknowledged);
   EXPECT_EQ(d.state, 2) << "still HiHi";
+}
+
+// The journal of ".FC" writes: what the controllers took, appended to a
+// file that outlives the process.
+class FcJournalTest : public AlarmArrayTest {
+ protected:
+  void SetUp() override {
+    journal_ = std::string(getenv("TMPDIR")) + "/fc.journal";
+    std::ofstream(journal_) << "1 EARLIER.LINE.FC 1\n";
+    ASSERT_EQ(RegSetString(HKEY_LOCAL_MACHINE, kRaltoOpcServerKey, kRaltoOpcFcJournalValue, journal_), ERROR_SUCCESS);
+    AlarmArrayTest::SetUp();
+  }
+  std::string journal_;
+};
+
+TEST_F(FcJournalTest, EveryWriteTheControllerTookIsAppendedAsOneLine) {
+  ASSERT_EQ(control_->UseManualClock(TestTime(2024, 8, 1, 12, 0, 0)), S_OK);
+  OPCHANDLE fc = Handle("NODE1.LIC1.FC");
+  OPCHANDLE value = Handle("NODE1.LIC1.PI");
+  HRESULT error;
+  ASSERT_EQ(WriteI4(fc, 0x0101, &error), S_OK);
+  EXPECT_NE(WriteI4(value, 1, &error), S_OK) << "not writable: not taken, not journaled";
+  control_->AdvanceClock(1000);
+  ASSERT_EQ(WriteI4(fc, 0x0102, &error), S_OK);
+
+  std::ifstream file(journal_);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  uint64_t first = FileTimeToUint64(TestTime(2024, 8, 1, 12, 0, 0));
+  uint64_t second = FileTimeToUint64(TestTime(2024, 8, 1, 12, 0, 1));
+  EXPECT_EQ(lines, (std::vector<std::string>{"1 EARLIER.LINE.FC 1", std::to_string(first) + " NODE1.LIC1.FC 257",
+                                             std::to_string(second) + " NODE1.LIC1.FC 258"}));
 }
