@@ -1,5 +1,9 @@
 #include "acklog/log_append.h"
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 #include "acklog/log_document.h"
 #include "acklog/log_layout.h"
 #include "platform/debug.h"
@@ -25,19 +29,49 @@ bool InOwnLayout(const CLogFile& file, uint64_t size) {
          head == kLogHead && file.ReadAt(size - kLogTail.size(), kLogTail.size(), tail) && tail == kLogTail;
 }
 
+// The files (by path) that this process has read whole and found well-formed
+// or written itself, as its last in-place append left them. Head and tail do
+// not tell a file whose middle is damaged, and a record appended there would
+// be reported saved but never read; reading the whole file before every
+// append would cost time in proportion to it. So a file is read whole once,
+// and again only after someone else changed it.
+std::mutex g_intactMutex;
+std::unordered_map<std::string, CLogFile::Stamp> g_intactFiles;
+
+bool KnownIntact(const std::string& path, const CLogFile::Stamp& now) {
+  std::lock_guard lock(g_intactMutex);
+  auto it = g_intactFiles.find(path);
+  return it != g_intactFiles.end() && it->second == now;
+}
+
+void RememberIntact(const CLogFile& file) {
+  CLogFile::Stamp stamp;
+  if (!file.GetStamp(stamp)) return;
+  std::lock_guard lock(g_intactMutex);
+  g_intactFiles[file.Path()] = stamp;
+}
+
+bool ParsesWhole(const CLogFile& file) {
+  std::string bytes;
+  return file.ReadAll(bytes) && CLogDocument::Parse(bytes) != nullptr;
+}
+
 }  // namespace
 
 AppendOutcome AppendRecordToLogFile(CLogFile& file, const AckRecord& record) {
-  uint64_t size = 0;
+  CLogFile::Stamp now;
   std::string bytes = NewFileBytes(record);
-  if (!file.Size(size)) {
+  if (!file.GetStamp(now)) {
     file.Close();
     return AppendOutcome::kFailed;
   }
-  if (!bytes.empty() && (size == 0 || InOwnLayout(file, size))) {
+  uint64_t size = now.size;
+  if (!bytes.empty() && (size == 0 || (InOwnLayout(file, size) && (KnownIntact(file.Path(), now) ||
+                                                                    ParsesWhole(file))))) {
     bool written = size == 0 ? file.WriteTail(0, bytes)
                              : file.WriteTail(size - kLogTail.size(),
                                               std::string_view(bytes).substr(kLogHead.size()));
+    if (written) RememberIntact(file);
     file.Close();
     return written ? AppendOutcome::kSaved : AppendOutcome::kFailed;
   }
