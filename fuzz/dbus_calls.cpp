@@ -256,7 +256,12 @@ bool AtEnd(sdbus::Message& msg) {
 bool ReadValue(sdbus::Message& msg, std::string_view type) {
   std::string next, contents;
   msg.peekType(next, contents);
-  if (next.size() != 1 || next[0] != type[0]) return false;
+  // A peek names a struct 'r', as sd-bus does.
+  char expected = type[0] == '(' ? 'r' : type[0];
+  if (next.size() != 1 || next[0] != expected) {
+    std::fprintf(stderr, "dbus_calls: '%s' where %.*s belongs\n", next.c_str(), int(type.size()), type.data());
+    return false;
+  }
   switch (type[0]) {
     case 'a': {
       std::string element(type.substr(1));
