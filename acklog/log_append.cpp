@@ -1,5 +1,9 @@
 #include "acklog/log_append.h"
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 #include "acklog/log_layout.h"
 #include "platform/debug.h"
 
@@ -27,15 +31,46 @@ bool InOwnLayout(const CLogFile& file, uint64_t size) {
          head == kLogHead && file.ReadAt(size - kLogTail.size(), kLogTail.size(), tail) && tail == kLogTail;
 }
 
+// The files (by path) that this process has read whole and found well-formed
+// or written itself, as its last in-place append left them. Head and tail do
+// not tell a file whose middle is damaged, and a record appended there would
+// be reported saved but never read; reading the whole file before every
+// append would cost time in proportion to it. So a file is read whole once,
+// and again only after someone else changed it.
+std::mutex g_intactMutex;
+std::unordered_map<std::string, CLogFile::Stamp> g_intactFiles;
+
+bool KnownIntact(const std::string& path, const CLogFile::Stamp& now) {
+  std::lock_guard lock(g_intactMutex);
+  auto it = g_intactFiles.find(path);
+  return it != g_intactFiles.end() && it->second == now;
+}
+
+void RememberIntact(const CLogFile& file) {
+  CLogFile::Stamp stamp;
+  if (!file.GetStamp(stamp)) return;
+  std::lock_guard lock(g_intactMutex);
+  g_intactFiles[file.Path()] = stamp;
+}
+
+bool ParsesWhole(const CLogFile& file) {
+  std::string bytes;
+  return file.ReadAll(bytes) && CLogDocument::Parse(bytes) != nullptr;
+}
+
 }  // namespace
 
 CLogAppender::Check CLogAppender::Prepare() {
   doc_.reset();
-  if (!file_.Size(size_)) {
+  CLogFile::Stamp now;
+  if (!file_.GetStamp(now)) {
     file_.Close();
     return Check::kDamaged;
   }
-  if (size_ > 0 && InOwnLayout(file_, size_)) return Check::kReady;
+  size_ = now.size;
+  if (size_ > 0 && InOwnLayout(file_, size_) && (KnownIntact(file_.Path(), now) || ParsesWhole(file_))) {
+    return Check::kReady;
+  }
   doc_ = LoadLogDocument(file_);
   if (!doc_) return Check::kDamaged;
   if (!AcceptsRecords(*doc_)) {
@@ -51,6 +86,7 @@ bool CLogAppender::Append(const std::vector<AckRecord>& records) {
     std::string bytes = NewFileBytes(records);
     if (!bytes.empty()) {
       bool written = file_.WriteTail(size_ - kLogTail.size(), std::string_view(bytes).substr(kLogHead.size()));
+      if (written) RememberIntact(file_);
       file_.Close();
       return written;
     }
@@ -77,6 +113,7 @@ AppendOutcome AppendRecordToLogFile(CLogFile& file, const AckRecord& record) {
     std::string bytes = NewFileBytes({record});
     if (!bytes.empty()) {
       bool written = file.WriteTail(0, bytes);
+      if (written) RememberIntact(file);
       file.Close();
       return written ? AppendOutcome::kSaved : AppendOutcome::kFailed;
     }

@@ -9,10 +9,13 @@
 // exactly the bytes the document route would produce. The write is synced
 // before success is reported; if it fails (disk full) the old closing tag
 // is put back, and if the process dies in it, readers and the next writer
-// see the file without the unfinished records (log_layout.h). A file in any
-// other layout (written elsewhere, or cut short) goes the document route,
-// which rewrites it whole, atomically; one cut short comes back in this
-// layout.
+// see the file without the unfinished records (log_layout.h). Head and tail
+// alone do not make a file in this layout: the first append of a process to
+// a file, and the first after someone else changed it, reads the whole file
+// and takes the in-place route only when it parses (later ones go at once
+// while the file is as this process left it). A file in any other layout
+// (written elsewhere, cut short, or damaged) goes the document route, which
+// rewrites it whole, atomically, in this layout, or refuses it.
 //
 // Threads: any thread, one file object at a time.
 #pragma once

@@ -297,6 +297,25 @@ TEST_F(LogDocumentTest, UnreadableFileIsRefusedForWritingAndNeverOverwritten) {
   EXPECT_EQ(ReadBytes(path_), garbage);
 }
 
+TEST_F(LogDocumentTest, FileDamagedInsideItsOwnHeadAndTailIsRefusedForAppending) {
+  // Found so at the first append of the process.
+  std::string head(kLogHead), tail(kLogTail);
+  const std::string damaged = head + "<AlarmRecord>\n    <Area>x</Ar\n</AlarmRecord>\n" + tail;
+  WriteBytes(path_, damaged);
+  EXPECT_EQ(AppendInPlace(path_, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(path_), damaged);
+
+  // Damaged by someone else after this process appended to it.
+  std::string other = folder_ + "/AESERVLOG_CACHE_1.xml";
+  ASSERT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kSaved);
+  ASSERT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kSaved);
+  std::string edited = ReadBytes(other);
+  edited.erase(edited.find("</Area>"), 2);
+  WriteBytes(other, edited);
+  EXPECT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(other), edited);
+}
+
 TEST_F(LogDocumentTest, DocumentWithAnotherRootTakesNoRecords) {
   const std::string foreign = "<?xml version=\"1.0\"?>\n<AlarmFile Version=\"2.0\"/>\n";
   WriteBytes(path_, foreign);
