@@ -195,34 +195,34 @@ bool CAlarmLog::Shared::CopyCacheFile(const std::string& path) {
   std::string backupPath =
       EnsureTrailingBackslash(GetLocalPath()) + "AESERVLOG_" + date + "_" + GetComputerName() + ".xml";
 
+  // Both daily files are checked, and held, before either takes a record;
+  // they take the records by one write at their end (log_append.h), so a
+  // pass costs what it copies, not what the day has gathered.
   CLogFile remoteFile, backupFile;
-  std::unique_ptr<CLogDocument> remoteDoc = OpenLogDocument(remotePath, true, false, remoteFile);
-  if (!remoteDoc || !AcceptsRecords(*remoteDoc)) {
+  CLogAppender remoteLog(remoteFile), backupLog(backupFile);
+  if (!remoteFile.Open(remotePath, true) || remoteLog.Prepare() != CLogAppender::Check::kReady) {
     DebugOutput("Failed to open remote file: " + remotePath + "\n");
     return false;
   }
-  std::unique_ptr<CLogDocument> backupDoc = OpenLogDocument(backupPath, true, false, backupFile);
-  if (!backupDoc || !AcceptsRecords(*backupDoc)) {
+  if (!backupFile.Open(backupPath, true) || backupLog.Prepare() != CLogAppender::Check::kReady) {
     DebugOutput("Failed to open local backup file: " + backupPath + "\n");
     return false;
   }
-  for (const CXmlNode& node : nodes) {
-    AckRecord record;
-    ReadRecord(node, record);
-    AddArea(record.area);
-    AppendRecord(*remoteDoc, record);
-    AppendRecord(*backupDoc, record);
-    if (!RemoveRecord(node)) {
+  std::vector<AckRecord> records(nodes.size());
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    ReadRecord(nodes[i], records[i]);
+    AddArea(records[i].area);
+    if (!RemoveRecord(nodes[i])) {
       DebugOutput("Couldn't get parent node\n");
       return false;
     }
   }
   // The cache lets its records go only once both copies are safe.
-  if (!SaveLogDocument(*remoteDoc, remoteFile)) {
+  if (!remoteLog.Append(records)) {
     DebugOutput("Failed to write to remote file: " + remotePath + "\n");
     return false;
   }
-  if (!SaveLogDocument(*backupDoc, backupFile)) {
+  if (!backupLog.Append(records)) {
     DebugOutput("Failed to write to local backup file: " + backupPath + "\n");
     return false;
   }

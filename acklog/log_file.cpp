@@ -138,6 +138,16 @@ bool CLogFile::Size(uint64_t& size) const {
   return true;
 }
 
+bool CLogFile::GetStamp(Stamp& stamp) const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return false;
+  stamp.device = uint64_t(st.st_dev);
+  stamp.inode = uint64_t(st.st_ino);
+  stamp.size = uint64_t(st.st_size);
+  stamp.changedNs = int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  return true;
+}
+
 bool CLogFile::ReadAll(std::string& bytes) const {
   bytes.clear();
   uint64_t size = 0;

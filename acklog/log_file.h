@@ -48,6 +48,17 @@ class CLogFile {
 
   // REQUIRES (all below): IsOpen().
   bool Size(uint64_t& size) const;
+  // What tells the file's content as of now from any other: a file that
+  // replaced it under the same name has another inode, and a write by
+  // anyone changes the size or the change time.
+  struct Stamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t changedNs = 0;  // status change time (not settable by users)
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+  };
+  bool GetStamp(Stamp& stamp) const;
   // The whole content, read up to the end of the file.
   bool ReadAll(std::string& bytes) const;
   // At most `length` bytes from `offset` (fewer at the end of the file).

@@ -50,6 +50,12 @@ function quantile(sorted, q) {
   return sorted.length ? sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))] : NaN;
 }
 
+// CPU seconds a process has used (user and system).
+function cpuSeconds(pid) {
+  const fields = fs.readFileSync(`/proc/${pid}/stat`, "utf8").split(") ")[1].split(" ");
+  return (Number(fields[11]) + Number(fields[12])) / 100;
+}
+
 function status(pid) {
   const text = fs.readFileSync(`/proc/${pid}/status`, "utf8");
   const kib = (name) => Number((text.match(new RegExp(`${name}:\\s+(\\d+)`)) || [0, 0])[1]);
@@ -80,15 +86,19 @@ async function throughput(o, plant, startMs, { events, plantControl }) {
   await plantControl.call("RunRandomPlant", "uu", [o.rate, 1]);
   await sleep(3000);
   const aeSent = () => Number((plant.run("aeclient", ["status"]).match(/events sent: (\d+)/) || [0, 0])[1]);
-  const from = events.length, sentFrom = aeSent(), t0 = Date.now();
+  const from = events.length, sentFrom = aeSent(), t0 = Date.now(), cpu0 = cpuSeconds(plant.gateway.pid);
   await sleep(o.seconds * 1000);
   const n = events.length - from, sent = aeSent() - sentFrom, s = (Date.now() - t0) / 1000;
+  const cpu = cpuSeconds(plant.gateway.pid) - cpu0;
   await plantControl.call("RunRandomPlant", "uu", [0, 1]);
   const rate = n / s;
   const superseded = (plant.gateway.output.match(/(\d+) superseded/g) || []).reduce((a, t) => a + parseInt(t, 10), 0);
   console.log(`throughput: ${o.rate} random changes/s: ${rate.toFixed(0)} events/s to the OPC UA client ` +
     `(aeserver sent ${(sent / s).toFixed(0)}/s to its clients over D-Bus; ${superseded} superseded in the gateway); ` +
     `goal ${EVENTS_GOAL}/s: ${(rate / EVENTS_GOAL).toFixed(2)}x`);
+  // What the machine's load leaves the gateway shows in its CPU share.
+  console.log(`throughput: the gateway used ${(100 * cpu / s).toFixed(0)}% of a core, ` +
+    `${((1e6 * cpu) / Math.max(1, n)).toFixed(0)} us of CPU per event shown`);
   await sleep(3000);
 }
 

@@ -297,6 +297,25 @@ TEST_F(LogDocumentTest, UnreadableFileIsRefusedForWritingAndNeverOverwritten) {
   EXPECT_EQ(ReadBytes(path_), garbage);
 }
 
+TEST_F(LogDocumentTest, FileDamagedInsideItsOwnHeadAndTailIsRefusedForAppending) {
+  // Found so at the first append of the process.
+  std::string head(kLogHead), tail(kLogTail);
+  const std::string damaged = head + "<AlarmRecord>\n    <Area>x</Ar\n</AlarmRecord>\n" + tail;
+  WriteBytes(path_, damaged);
+  EXPECT_EQ(AppendInPlace(path_, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(path_), damaged);
+
+  // Damaged by someone else after this process appended to it.
+  std::string other = folder_ + "/AESERVLOG_CACHE_1.xml";
+  ASSERT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kSaved);
+  ASSERT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kSaved);
+  std::string edited = ReadBytes(other);
+  edited.erase(edited.find("</Area>"), 2);
+  WriteBytes(other, edited);
+  EXPECT_EQ(AppendInPlace(other, TheRecord()), AppendOutcome::kUnusable);
+  EXPECT_EQ(ReadBytes(other), edited);
+}
+
 TEST_F(LogDocumentTest, DocumentWithAnotherRootTakesNoRecords) {
   const std::string foreign = "<?xml version=\"1.0\"?>\n<AlarmFile Version=\"2.0\"/>\n";
   WriteBytes(path_, foreign);
@@ -377,6 +396,41 @@ TEST_F(LogDocumentTest, InPlaceAppendWritesTheDocumentRouteBytesAfterCopiesEmpti
     }
     EXPECT_EQ(ReadBytes(a), std::string(kLogHead) + std::string(kLogTail));
   }
+}
+
+// The copy pass's append: several records in one write are the bytes the
+// document route gives them; a file cut short goes that route and comes
+// back whole; damaged and foreign files are told apart and left untouched.
+TEST_F(LogDocumentTest, SeveralRecordsTakeTheRouteTheFileAllows) {
+  auto append = [](const std::string& path, const std::vector<AckRecord>& records) {
+    CLogFile file;
+    if (!file.Open(path, true)) return CLogAppender::Check::kDamaged;
+    CLogAppender appender(file);
+    CLogAppender::Check check = appender.Prepare();
+    if (check == CLogAppender::Check::kReady) {
+      EXPECT_TRUE(appender.Append(records));
+    }
+    EXPECT_FALSE(file.IsOpen());
+    return check;
+  };
+  std::vector<AckRecord> all = {SampleRecord(1), SampleRecord(2), SampleRecord(3), SampleRecord(4)};
+  ASSERT_EQ(append(path_, {all[0], all[1]}), CLogAppender::Check::kReady);  // an empty file
+  ASSERT_EQ(append(path_, {all[2], all[3]}), CLogAppender::Check::kReady);  // in place
+  EXPECT_EQ(ReadBytes(path_), Serialized(all));
+
+  std::string full = ReadBytes(path_);
+  WriteBytes(path_, full.substr(0, full.size() - 20));  // the last record cut short
+  ASSERT_EQ(append(path_, {SampleRecord(9)}), CLogAppender::Check::kReady);
+  EXPECT_EQ(ReadBytes(path_), Serialized({all[0], all[1], all[2], SampleRecord(9)}));
+
+  ScopedDebugCapture debug;
+  WriteBytes(path_, "<broken");
+  EXPECT_EQ(append(path_, {SampleRecord(9)}), CLogAppender::Check::kDamaged);
+  EXPECT_EQ(ReadBytes(path_), "<broken");
+  EXPECT_TRUE(debug.Contains("Log file does not parse, left untouched: " + path_));
+  WriteBytes(path_, "<?xml version=\"1.0\"?>\n<Other/>\n");
+  EXPECT_EQ(append(path_, {SampleRecord(9)}), CLogAppender::Check::kForeign);
+  EXPECT_EQ(ReadBytes(path_), "<?xml version=\"1.0\"?>\n<Other/>\n");
 }
 
 // A sample of the moments at which a writer may take over a cut-short

@@ -1,8 +1,9 @@
 // Test helpers for the configuration import: the configuration server
 // registered in the test's private registry store and serving a document
 // directory of the test's own; small documents written by hand; the string
-// table; a message box sink that records; a variable store and an entry
-// supply standing in for the OPC DA client and the connection manager.
+// table; a message box sink that records; and (store_entry_supply.h) a
+// variable store and an entry supply standing in for the OPC DA client and
+// the connection manager.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,12 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "alarmconfig/alarm_entry_supply.h"
-#include "alarmconfig/alarm_var_store.h"
 #include "alarmconfig/message_box_sink.h"
 #include "alarmconfig/resource_string_table.h"
 #include "platform/com.h"
 #include "ralto/config_server.h"
+#include "store_entry_supply.h"
 
 // Records the message boxes shown.
 class CRecordingMessageSink : public CMessageBoxSink {
@@ -25,38 +25,6 @@ class CRecordingMessageSink : public CMessageBoxSink {
     boxes.emplace_back(text, icon);
   }
   std::vector<std::pair<std::string, MessageBoxIcon>> boxes;
-};
-
-// The OPC DA client's maps without an OPC server: records the items it would
-// remove there.
-class CTestVarStore : public CAlarmVarStore {
- public:
-  std::vector<std::string> removedItems;
-
- protected:
-  void RemoveServerItem(const AlarmVar& variable) override { removedItems.push_back(variable.ItemId()); }
-};
-
-// Serves the entries of one store as the connection manager would, and
-// counts the node builds the import asks for. The process's supply while it
-// lives.
-class CStoreEntrySupply : public CAlarmEntrySupply {
- public:
-  explicit CStoreEntrySupply(CAlarmVarStore& store);
-  ~CStoreEntrySupply();
-  CStoreEntrySupply(const CStoreEntrySupply&) = delete;
-  CStoreEntrySupply& operator=(const CStoreEntrySupply&) = delete;
-
-  int32_t GetConditionEntries(const std::string& name, AlarmConditionEntries& entries) override;
-  int32_t GetNodeConditionEntries(const std::string& nodeName, AlarmConditionEntries& entries) override;
-  SourceBuildResult LastSourceBuildResult() const override { return lastSourceBuildResult; }
-
-  SourceBuildResult lastSourceBuildResult = kSourceBuildNotRun;
-  std::vector<std::string> nodeRequests;
-
- private:
-  CAlarmVarStore& store_;
-  CAlarmEntrySupply* previous_;
 };
 
 // Documents by hand.

@@ -9,7 +9,7 @@ const test = require("node:test");
 const assert = require("node:assert");
 const fs = require("fs");
 const path = require("path");
-const { ObjectTypeIds } = require("node-opcua-client");
+const { ObjectTypeIds, makeBrowsePath } = require("node-opcua-client");
 const { Plant, BIN, USER, eventually } = require("./support/plant");
 
 const SIM = path.join(BIN, "ralto-sim");
@@ -59,6 +59,12 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     assert.strictEqual(acked["ActiveState.Id"], true);
     assert.strictEqual(acked.Retain, true, "active, so still of interest");
     await eventually(() => plant.ackLog().includes(`\t${USER}\tlevel checked\tSuccess\t`), 10000, "the log's record");
+    // The condition's variables, read rather than received, say the same.
+    const paths = ["/ActiveState/Id", "/AckedState/Id", "/Retain", "/ClientUserId", "/Comment", "/AckedState"];
+    const found = await session.translateBrowsePath(paths.map((p) => makeBrowsePath(acked.conditionNodeId, p)));
+    const values = await session.read(found.map((r) => ({ nodeId: r.targets[0].targetId, attributeId: 13 })));
+    assert.deepStrictEqual(values.map((v) => (v.value.value && v.value.value.text !== undefined ? v.value.value.text : v.value.value)),
+      [true, true, true, USER, "level checked", "Acknowledged"]);
   });
 
   await t.test("ConditionRefresh replays the active, acknowledged alarm", async () => {

@@ -1,20 +1,14 @@
-// The D-Bus side of each OPC AE interface: one method per interface
-// method, the standard's arguments in its order, the HRESULT first among
-// the outputs (failures travel as error names instead).
+#include "toolkit/dbus/dbus_adaptors.h"
+
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/class_factory.h"
 #include "toolkit/dbus/dbus_names.h"
-#include "toolkit/dbus/dbus_transport_impl.h"
 #include "toolkit/dbus/dbus_wire.h"
 
-using aedbus::CExported;
+namespace aedbus {
 
 namespace {
-
-constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
-constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidArgs";
 
 // Thrown by a handler for an argument the server refuses.
 struct CHResultError {
@@ -22,14 +16,14 @@ struct CHResultError {
 };
 
 template <class T>
-T Arg(sdbus::MethodCall& call) {
+T Arg(sdbus::Message& call) {
   T value{};
   call >> value;
   return value;
 }
 
 template <class T>
-std::vector<T> ArrayArg(sdbus::MethodCall& call) {
+std::vector<T> ArrayArg(sdbus::Message& call) {
   std::vector<T> values;
   call >> values;
   if (values.size() > aedbus::kMaxArrayElements) throw CHResultError{E_INVALIDARG};
@@ -40,7 +34,7 @@ DWORD Count(size_t n) { return static_cast<DWORD>(n); }
 
 // The HRESULT, then the outputs, when the call succeeded.
 template <class... Out>
-HRESULT Reply(sdbus::MethodReply& reply, HRESULT hr, const Out&... out) {
+HRESULT Reply(sdbus::Message& reply, HRESULT hr, const Out&... out) {
   if (SUCCEEDED(hr)) {
     reply << hr;
     if constexpr (sizeof...(out) > 0) (reply << ... << out);
@@ -57,110 +51,36 @@ std::vector<Out> TakeArray(T* items, size_t n) {
   return values;
 }
 
-std::string CodeText(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
+// An argument refused (CHResultError) as the call's HRESULT.
+Handler Guarded(Handler handler) {
+  return [handler = std::move(handler)](CExported& x, sdbus::Message& args, sdbus::Message& reply) -> HRESULT {
+    try {
+      return handler(x, args, reply);
+    } catch (const CHResultError& e) {
+      return e.hr;
+    }
+  };
 }
 
-}  // namespace
-
-void CAEDBusTransport::Impl::AddMethod(sdbus::IObject& object, const char* interface, const char* name,
-                                       const char* in, const char* out, Handler handler) {
-  std::string path = object.getObjectPath();
-  object.registerMethod(interface, name, in, out,
-                        [this, path, handler = std::move(handler)](sdbus::MethodCall call) {
-                          Dispatch(path, call, handler);
-                        });
+void AddUnknownMethods(std::vector<CMethod>& methods, CAdaptorHost& host) {
+  methods.push_back({kUnknownInterface, "Release", "", "i", [&host](CExported& x, auto&, auto& reply) {
+                       host.Retire(x);
+                       return Reply(reply, S_OK);
+                     }});
 }
 
-void CAEDBusTransport::Impl::Dispatch(const std::string& path, sdbus::MethodCall& call, const Handler& handler) {
-  auto it = objects_.find(path);
-  if (it == objects_.end() || !it->second) throw sdbus::Error(kUnknownObjectError, "No such object " + path);
-  if (call.getSender() != it->second->owner) {
-    throw sdbus::Error(aedbus::ErrorName(E_ACCESSDENIED), CodeText(E_ACCESSDENIED) + " " + path +
-                                                             " belongs to another client");
-  }
-  auto reply = call.createReply();
-  HRESULT hr = E_FAIL;
-  try {
-    hr = handler(*it->second, call, reply);
-  } catch (const CHResultError& e) {
-    hr = e.hr;
-  } catch (const sdbus::Error& e) {
-    throw sdbus::Error(kInvalidArgsError, e.getMessage());
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (FAILED(hr)) throw sdbus::Error(aedbus::ErrorName(hr), CodeText(hr));
-  reply.send();
-}
+void AddEventServer2Methods(std::vector<CMethod>& methods);
 
-std::string CAEDBusTransport::Impl::Export(std::unique_ptr<CExported> exported) {
-  std::string path = exported->path;
-  exported->object = sdbus::createObject(*connection_, path);
-  sdbus::IObject& object = *exported->object;
-  objects_[path] = std::move(exported);
-  AddUnknownMethods(object);
-  switch (objects_[path]->kind) {
-    case CExported::Kind::kEventServer: AddEventServerMethods(object); break;
-    case CExported::Kind::kSubscription: AddSubscriptionMethods(object); break;
-    case CExported::Kind::kAreaBrowser: AddAreaBrowserMethods(object); break;
-  }
-  object.finishRegistration();
-  return path;
-}
-
-void CAEDBusTransport::Impl::AddServerClass() {
-  serverClass_ = sdbus::createObject(*connection_, aedbus::kServerPath);
-  serverClass_->registerMethod(aedbus::kServerClassInterface, "CreateInstance", "", "io", [this](sdbus::MethodCall call) {
-    std::string path;
-    HRESULT hr = CreateInstance(call.getSender(), &path);
-    if (FAILED(hr)) throw sdbus::Error(aedbus::ErrorName(hr), CodeText(hr));
-    auto reply = call.createReply();
-    reply << hr << sdbus::ObjectPath(path);
-    reply.send();
-  });
-  serverClass_->registerMethod(aedbus::kServerClassInterface, "GetTransportStatistics", "", "iutttt",
-                               [this](sdbus::MethodCall call) {
-                                 Stats stats = GetStats();
-                                 uint64_t mine = 0;
-                                 {
-                                   std::lock_guard lock(outboxMutex_);
-                                   auto it = outboxes_.find(call.getSender());
-                                   if (it != outboxes_.end()) {
-                                     std::lock_guard boxLock(it->second->mutex);
-                                     mine = it->second->dropped;
-                                   }
-                                 }
-                                 auto reply = call.createReply();
-                                 reply << S_OK << stats.clients << stats.signalsSent << stats.eventsSent
-                                       << stats.eventsDropped << mine;
-                                 reply.send();
-                               });
-  serverClass_->finishRegistration();
-}
-
-void CAEDBusTransport::Impl::AddUnknownMethods(sdbus::IObject& object) {
-  AddMethod(object, aedbus::kUnknownInterface, "Release", "", "i", [this](CExported& x, auto&, auto& reply) {
-    auto it = objects_.find(x.path);
-    retired_.push_back(std::move(it->second));
-    objects_.erase(it);
-    return Reply(reply, S_OK);
-  });
-}
-
-void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
-  using namespace aedbus;
+void AddEventServerMethods(std::vector<CMethod>& methods, CAdaptorHost& host) {
   const char* es = kEventServerInterface;
-  AddMethod(object, es, "GetStatus", "", "itttuqqqs", [](CExported& x, auto&, auto& reply) {
+  methods.push_back({es, "GetStatus", "", "itttuqqqs", [](CExported& x, auto&, auto& reply) {
     OPCEVENTSERVERSTATUS s;
     HRESULT hr = x.server->GetStatus(&s);
     return Reply(reply, hr, FileTimeToUint64(s.ftStartTime), FileTimeToUint64(s.ftCurrentTime),
                  FileTimeToUint64(s.ftLastUpdateTime), s.dwServerState, s.wMajorVersion, s.wMinorVersion,
                  s.wBuildNumber, s.szVendorInfo);
-  });
-  AddMethod(object, es, "CreateEventSubscription", "buuu", "iouu", [this](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "CreateEventSubscription", "buuu", "iouu", [&host](CExported& x, auto& call, auto& reply) {
     bool active = Arg<bool>(call);
     DWORD bufferTime = Arg<uint32_t>(call), maxSize = Arg<uint32_t>(call), handle = Arg<uint32_t>(call);
     auto sub = std::make_unique<CExported>();
@@ -177,45 +97,45 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     if (SUCCEEDED(unknown.As(IID_IConnectionPointContainer, container))) {
       container->FindConnectionPoint(IID_IOPCEventSink, sub->point.Put());
     }
-    sub->path = kSubscriptionPathPrefix + std::to_string(nextId_++);
-    std::string path = Export(std::move(sub));
+    sub->path = host.NewPath(kSubscriptionPathPrefix);
+    std::string path = host.Export(std::move(sub));
     return Reply(reply, hr, sdbus::ObjectPath(path), revisedBuffer, revisedMax);
-  });
-  AddMethod(object, es, "QueryAvailableFilters", "", "iu", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({es, "QueryAvailableFilters", "", "iu", [](CExported& x, auto&, auto& reply) {
     DWORD mask = 0;
     HRESULT hr = x.server->QueryAvailableFilters(&mask);
     return Reply(reply, hr, mask);
-  });
-  AddMethod(object, es, "QueryEventCategories", "u", "iauas", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "QueryEventCategories", "u", "iauas", [](CExported& x, auto& call, auto& reply) {
     std::vector<DWORD> ids;
     std::vector<std::string> texts;
     HRESULT hr = x.server->QueryEventCategories(Arg<uint32_t>(call), &ids, &texts);
     return Reply(reply, hr, ids, texts);
-  });
-  AddMethod(object, es, "QueryConditionNames", "u", "ias", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "QueryConditionNames", "u", "ias", [](CExported& x, auto& call, auto& reply) {
     std::vector<std::string> names;
     HRESULT hr = x.server->QueryConditionNames(Arg<uint32_t>(call), &names);
     return Reply(reply, hr, names);
-  });
-  AddMethod(object, es, "QuerySubConditionNames", "s", "ias", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "QuerySubConditionNames", "s", "ias", [](CExported& x, auto& call, auto& reply) {
     std::vector<std::string> names;
     HRESULT hr = x.server->QuerySubConditionNames(Arg<std::string>(call), &names);
     return Reply(reply, hr, names);
-  });
-  AddMethod(object, es, "QuerySourceConditions", "s", "ias", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "QuerySourceConditions", "s", "ias", [](CExported& x, auto& call, auto& reply) {
     std::vector<std::string> names;
     HRESULT hr = x.server->QuerySourceConditions(Arg<std::string>(call), &names);
     return Reply(reply, hr, names);
-  });
-  AddMethod(object, es, "QueryEventAttributes", "u", "iauasaq", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "QueryEventAttributes", "u", "iauasaq", [](CExported& x, auto& call, auto& reply) {
     std::vector<DWORD> ids;
     std::vector<std::string> texts;
     std::vector<VARTYPE> types;
     HRESULT hr = x.server->QueryEventAttributes(Arg<uint32_t>(call), &ids, &texts, &types);
     std::vector<uint16_t> vts(types.begin(), types.end());
     return Reply(reply, hr, ids, texts, vts);
-  });
-  AddMethod(object, es, "TranslateToItemIDs", "sussau", "iasasas", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({es, "TranslateToItemIDs", "sussau", "iasasas", [](CExported& x, auto& call, auto& reply) {
     auto source = Arg<std::string>(call);
     auto category = Arg<uint32_t>(call);
     auto condition = Arg<std::string>(call), subcondition = Arg<std::string>(call);
@@ -227,23 +147,23 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     std::vector<std::string> clsidTexts;
     for (const CLSID& c : clsids) clsidTexts.push_back(GuidToString(c));
     return Reply(reply, hr, items, nodes, clsidTexts);
-  });
-  AddMethod(object, es, "GetConditionState", "ssau", "iqssusqttttssasasauasa(qv)ai",
-            [](CExported& x, auto& call, auto& reply) {
-              auto source = Arg<std::string>(call), condition = Arg<std::string>(call);
-              auto ids = ArrayArg<uint32_t>(call);
-              OPCCONDITIONSTATE s;
-              HRESULT hr = x.server->GetConditionState(source, condition, Count(ids.size()), ids.data(), &s);
-              if (FAILED(hr)) return hr;
-              reply << hr << s.wState << s.szActiveSubCondition << s.szASCDefinition << s.dwASCSeverity
-                    << s.szASCDescription << s.wQuality << FileTimeToUint64(s.ftLastAckTime)
-                    << FileTimeToUint64(s.ftSubCondLastActive) << FileTimeToUint64(s.ftCondLastActive)
-                    << FileTimeToUint64(s.ftCondLastInactive) << s.szAcknowledgerID << s.szComment << s.pszSCNames
-                    << s.pszSCDefinitions << s.pdwSCSeverities << s.pszSCDescriptions;
-              Write(reply, s.pEventAttributes);
-              reply << s.pErrors;
-              return hr;
-            });
+  }});
+  methods.push_back({es, "GetConditionState", "ssau", "iqssusqttttssasasauasa(qv)ai",
+                     [](CExported& x, auto& call, auto& reply) {
+    auto source = Arg<std::string>(call), condition = Arg<std::string>(call);
+    auto ids = ArrayArg<uint32_t>(call);
+    OPCCONDITIONSTATE s;
+    HRESULT hr = x.server->GetConditionState(source, condition, Count(ids.size()), ids.data(), &s);
+    if (FAILED(hr)) return hr;
+    reply << hr << s.wState << s.szActiveSubCondition << s.szASCDefinition << s.dwASCSeverity
+          << s.szASCDescription << s.wQuality << FileTimeToUint64(s.ftLastAckTime)
+          << FileTimeToUint64(s.ftSubCondLastActive) << FileTimeToUint64(s.ftCondLastActive)
+          << FileTimeToUint64(s.ftCondLastInactive) << s.szAcknowledgerID << s.szComment << s.pszSCNames
+          << s.pszSCDefinitions << s.pdwSCSeverities << s.pszSCDescriptions;
+    Write(reply, s.pEventAttributes);
+    reply << s.pErrors;
+    return hr;
+  }});
   struct Enabler {
     const char* name;
     HRESULT (IOPCEventServer::*method)(DWORD, const std::string*);
@@ -252,12 +172,12 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
                            Enabler{"EnableConditionBySource", &IOPCEventServer::EnableConditionBySource},
                            Enabler{"DisableConditionByArea", &IOPCEventServer::DisableConditionByArea},
                            Enabler{"DisableConditionBySource", &IOPCEventServer::DisableConditionBySource}}) {
-    AddMethod(object, es, e.name, "as", "i", [method = e.method](CExported& x, auto& call, auto& reply) {
+    methods.push_back({es, e.name, "as", "i", [method = e.method](CExported& x, auto& call, auto& reply) {
       auto names = ArrayArg<std::string>(call);
       return Reply(reply, (x.server.Get()->*method)(Count(names.size()), names.data()));
-    });
+    }});
   }
-  AddMethod(object, es, "AckCondition", "ssasasatau", "iai", [](CExported& x, auto& call, auto& reply) {
+  methods.push_back({es, "AckCondition", "ssasasatau", "iai", [](CExported& x, auto& call, auto& reply) {
     auto acknowledger = Arg<std::string>(call), comment = Arg<std::string>(call);
     auto sources = ArrayArg<std::string>(call), conditions = ArrayArg<std::string>(call);
     auto times = ArrayArg<uint64_t>(call);
@@ -270,8 +190,8 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     HRESULT hr = x.server->AckCondition(Count(n), acknowledger, comment, sources.data(), conditions.data(),
                                         activeTimes.data(), cookies.data(), &errors);
     return Reply(reply, hr, errors);
-  });
-  AddMethod(object, es, "CreateAreaBrowser", "", "io", [this](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({es, "CreateAreaBrowser", "", "io", [&host](CExported& x, auto&, auto& reply) {
     auto browser = std::make_unique<CExported>();
     browser->kind = CExported::Kind::kAreaBrowser;
     browser->owner = x.owner;
@@ -279,41 +199,39 @@ void CAEDBusTransport::Impl::AddEventServerMethods(sdbus::IObject& object) {
     HRESULT hr = x.server->CreateAreaBrowser(IID_IOPCEventAreaBrowser, unknown.Put());
     if (FAILED(hr)) return hr;
     unknown.As(IID_IOPCEventAreaBrowser, browser->browser);
-    browser->path = kAreaBrowserPathPrefix + std::to_string(nextId_++);
-    std::string path = Export(std::move(browser));
+    browser->path = host.NewPath(kAreaBrowserPathPrefix);
+    std::string path = host.Export(std::move(browser));
     return Reply(reply, hr, sdbus::ObjectPath(path));
-  });
+  }});
 
-  AddEventServer2Methods(object);
+  AddEventServer2Methods(methods);
 
   const char* common = kCommonInterface;
-  AddMethod(object, common, "SetLocaleID", "u", "i", [](CExported& x, auto& call, auto& reply) {
+  methods.push_back({common, "SetLocaleID", "u", "i", [](CExported& x, auto& call, auto& reply) {
     return Reply(reply, x.common->SetLocaleID(Arg<uint32_t>(call)));
-  });
-  AddMethod(object, common, "GetLocaleID", "", "iu", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({common, "GetLocaleID", "", "iu", [](CExported& x, auto&, auto& reply) {
     LCID locale = 0;
     HRESULT hr = x.common->GetLocaleID(&locale);
     return Reply(reply, hr, static_cast<uint32_t>(locale));
-  });
-  AddMethod(object, common, "QueryAvailableLocaleIDs", "", "iau", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({common, "QueryAvailableLocaleIDs", "", "iau", [](CExported& x, auto&, auto& reply) {
     std::vector<LCID> locales;
     HRESULT hr = x.common->QueryAvailableLocaleIDs(&locales);
     std::vector<uint32_t> out(locales.begin(), locales.end());
     return Reply(reply, hr, out);
-  });
-  AddMethod(object, common, "GetErrorString", "i", "is", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({common, "GetErrorString", "i", "is", [](CExported& x, auto& call, auto& reply) {
     std::string text;
     HRESULT hr = x.common->GetErrorString(Arg<int32_t>(call), &text);
     return Reply(reply, hr, text);
-  });
-  AddMethod(object, common, "SetClientName", "s", "i", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({common, "SetClientName", "s", "i", [](CExported& x, auto& call, auto& reply) {
     return Reply(reply, x.common->SetClientName(Arg<std::string>(call)));
-  });
-  object.registerSignal(kShutdownInterface, kShutdownSignal, "s");
+  }});
 }
 
-void CAEDBusTransport::Impl::AddEventServer2Methods(sdbus::IObject& object) {
-  using namespace aedbus;
+void AddEventServer2Methods(std::vector<CMethod>& methods) {
   const char* es2 = kEventServer2Interface;
   struct Enabler {
     const char* name;
@@ -323,13 +241,13 @@ void CAEDBusTransport::Impl::AddEventServer2Methods(sdbus::IObject& object) {
                            Enabler{"EnableConditionBySource2", &IOPCEventServer2::EnableConditionBySource2},
                            Enabler{"DisableConditionByArea2", &IOPCEventServer2::DisableConditionByArea2},
                            Enabler{"DisableConditionBySource2", &IOPCEventServer2::DisableConditionBySource2}}) {
-    AddMethod(object, es2, e.name, "as", "iai", [method = e.method](CExported& x, auto& call, auto& reply) {
+    methods.push_back({es2, e.name, "as", "iai", [method = e.method](CExported& x, auto& call, auto& reply) {
       auto names = ArrayArg<std::string>(call);
       if (!x.server2) return E_NOINTERFACE;
       HRESULT* errors = nullptr;
       HRESULT hr = (x.server2.Get()->*method)(Count(names.size()), names.data(), &errors);
       return Reply(reply, hr, TakeArray(errors, names.size()));
-    });
+    }});
   }
   struct StateQuery {
     const char* name;
@@ -337,7 +255,7 @@ void CAEDBusTransport::Impl::AddEventServer2Methods(sdbus::IObject& object) {
   };
   for (const StateQuery& q : {StateQuery{"GetEnableStateByArea", &IOPCEventServer2::GetEnableStateByArea},
                               StateQuery{"GetEnableStateBySource", &IOPCEventServer2::GetEnableStateBySource}}) {
-    AddMethod(object, es2, q.name, "as", "iababai", [method = q.method](CExported& x, auto& call, auto& reply) {
+    methods.push_back({es2, q.name, "as", "iababai", [method = q.method](CExported& x, auto& call, auto& reply) {
       auto names = ArrayArg<std::string>(call);
       if (!x.server2) return E_NOINTERFACE;
       BOOL* enabled = nullptr;
@@ -347,14 +265,13 @@ void CAEDBusTransport::Impl::AddEventServer2Methods(sdbus::IObject& object) {
       size_t n = names.size();
       return Reply(reply, hr, TakeArray<BOOL, bool>(enabled, n), TakeArray<BOOL, bool>(effective, n),
                    TakeArray(errors, n));
-    });
+    }});
   }
 }
 
-void CAEDBusTransport::Impl::AddSubscriptionMethods(sdbus::IObject& object) {
-  using namespace aedbus;
+void AddSubscriptionMethods(std::vector<CMethod>& methods, CAdaptorHost& host) {
   const char* sm = kSubscriptionInterface;
-  AddMethod(object, sm, "SetFilter", "uauuuasas", "i", [](CExported& x, auto& call, auto& reply) {
+  methods.push_back({sm, "SetFilter", "uauuuasas", "i", [](CExported& x, auto& call, auto& reply) {
     auto eventType = Arg<uint32_t>(call);
     auto categories = ArrayArg<uint32_t>(call);
     auto low = Arg<uint32_t>(call), high = Arg<uint32_t>(call);
@@ -362,39 +279,39 @@ void CAEDBusTransport::Impl::AddSubscriptionMethods(sdbus::IObject& object) {
     return Reply(reply, x.subscription->SetFilter(eventType, Count(categories.size()), categories.data(), low, high,
                                                   Count(areas.size()), areas.data(), Count(sources.size()),
                                                   sources.data()));
-  });
-  AddMethod(object, sm, "GetFilter", "", "iuauuuasas", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({sm, "GetFilter", "", "iuauuuasas", [](CExported& x, auto&, auto& reply) {
     DWORD eventType = 0, low = 0, high = 0;
     std::vector<DWORD> categories;
     std::vector<std::string> areas, sources;
     HRESULT hr = x.subscription->GetFilter(&eventType, &categories, &low, &high, &areas, &sources);
     return Reply(reply, hr, eventType, categories, low, high, areas, sources);
-  });
-  AddMethod(object, sm, "SelectReturnedAttributes", "uau", "i", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({sm, "SelectReturnedAttributes", "uau", "i", [](CExported& x, auto& call, auto& reply) {
     auto category = Arg<uint32_t>(call);
     auto ids = ArrayArg<uint32_t>(call);
     return Reply(reply, x.subscription->SelectReturnedAttributes(category, Count(ids.size()), ids.data()));
-  });
-  AddMethod(object, sm, "GetReturnedAttributes", "u", "iau", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({sm, "GetReturnedAttributes", "u", "iau", [](CExported& x, auto& call, auto& reply) {
     std::vector<DWORD> ids;
     HRESULT hr = x.subscription->GetReturnedAttributes(Arg<uint32_t>(call), &ids);
     return Reply(reply, hr, ids);
-  });
-  AddMethod(object, sm, "Refresh", "u", "i", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({sm, "Refresh", "u", "i", [](CExported& x, auto& call, auto& reply) {
     return Reply(reply, x.subscription->Refresh(Arg<uint32_t>(call)));
-  });
-  AddMethod(object, sm, "CancelRefresh", "u", "i", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({sm, "CancelRefresh", "u", "i", [](CExported& x, auto& call, auto& reply) {
     return Reply(reply, x.subscription->CancelRefresh(Arg<uint32_t>(call)));
-  });
-  AddMethod(object, sm, "GetState", "", "ibuuu", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({sm, "GetState", "", "ibuuu", [](CExported& x, auto&, auto& reply) {
     BOOL active = false;
     DWORD bufferTime = 0, maxSize = 0;
     OPCHANDLE handle = 0;
     HRESULT hr = x.subscription->GetState(&active, &bufferTime, &maxSize, &handle);
     return Reply(reply, hr, active != 0, bufferTime, maxSize, handle);
-  });
+  }});
   // An empty array stands for the standard's null pointer: keep the value.
-  AddMethod(object, sm, "SetState", "abauauu", "iuu", [](CExported& x, auto& call, auto& reply) {
+  methods.push_back({sm, "SetState", "abauauu", "iuu", [](CExported& x, auto& call, auto& reply) {
     auto active = ArrayArg<bool>(call);
     auto bufferTime = ArrayArg<uint32_t>(call), maxSize = ArrayArg<uint32_t>(call);
     auto handle = Arg<uint32_t>(call);
@@ -406,58 +323,96 @@ void CAEDBusTransport::Impl::AddSubscriptionMethods(sdbus::IObject& object) {
                                           maxSize.empty() ? nullptr : maxSize.data(), handle, &revisedBuffer,
                                           &revisedMax);
     return Reply(reply, hr, revisedBuffer, revisedMax);
-  });
+  }});
   const char* sm2 = kSubscription2Interface;
-  AddMethod(object, sm2, "SetKeepAlive", "u", "iu", [](CExported& x, auto& call, auto& reply) {
+  methods.push_back({sm2, "SetKeepAlive", "u", "iu", [](CExported& x, auto& call, auto& reply) {
     auto keepAlive = Arg<uint32_t>(call);
     if (!x.subscription2) return E_NOINTERFACE;
     DWORD revised = 0;
     HRESULT hr = x.subscription2->SetKeepAlive(keepAlive, &revised);
     return Reply(reply, hr, revised);
-  });
-  AddMethod(object, sm2, "GetKeepAlive", "", "iu", [](CExported& x, auto&, auto& reply) {
+  }});
+  methods.push_back({sm2, "GetKeepAlive", "", "iu", [](CExported& x, auto&, auto& reply) {
     if (!x.subscription2) return E_NOINTERFACE;
     DWORD keepAlive = 0;
     HRESULT hr = x.subscription2->GetKeepAlive(&keepAlive);
     return Reply(reply, hr, keepAlive);
-  });
+  }});
   const char* cp = kConnectionPointInterface;
-  AddMethod(object, cp, "Advise", "", "iu", [this](CExported& x, auto&, auto& reply) {
+  methods.push_back({cp, "Advise", "", "iu", [&host](CExported& x, auto&, auto& reply) {
     DWORD cookie = 0;
-    HRESULT hr = AdviseSink(x, &cookie);
+    HRESULT hr = host.AdviseSink(x, &cookie);
     if (SUCCEEDED(hr)) x.cookies.push_back(cookie);
     return Reply(reply, hr, cookie);
-  });
-  AddMethod(object, cp, "Unadvise", "u", "i", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({cp, "Unadvise", "u", "i", [](CExported& x, auto& call, auto& reply) {
     DWORD cookie = Arg<uint32_t>(call);
     auto it = std::find(x.cookies.begin(), x.cookies.end(), cookie);
     if (it == x.cookies.end()) return CONNECT_E_NOCONNECTION;
     x.cookies.erase(it);
     return Reply(reply, x.point->Unadvise(cookie));
-  });
-  object.registerSignal(kSinkInterface, kOnEventSignal, std::string("ubb") + "a" + kEventArraySignature);
+  }});
 }
 
-void CAEDBusTransport::Impl::AddAreaBrowserMethods(sdbus::IObject& object) {
-  const char* ab = aedbus::kAreaBrowserInterface;
-  AddMethod(object, ab, "ChangeBrowsePosition", "us", "i", [](CExported& x, auto& call, auto& reply) {
+void AddAreaBrowserMethods(std::vector<CMethod>& methods) {
+  const char* ab = kAreaBrowserInterface;
+  methods.push_back({ab, "ChangeBrowsePosition", "us", "i", [](CExported& x, auto& call, auto& reply) {
     auto direction = Arg<uint32_t>(call);
     return Reply(reply, x.browser->ChangeBrowsePosition(direction, Arg<std::string>(call)));
-  });
-  AddMethod(object, ab, "BrowseOPCAreas", "us", "ias", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({ab, "BrowseOPCAreas", "us", "ias", [](CExported& x, auto& call, auto& reply) {
     auto type = Arg<uint32_t>(call);
     std::vector<std::string> names;
     HRESULT hr = x.browser->BrowseOPCAreas(type, Arg<std::string>(call), &names);
     return Reply(reply, hr, names);
-  });
-  AddMethod(object, ab, "GetQualifiedAreaName", "s", "is", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({ab, "GetQualifiedAreaName", "s", "is", [](CExported& x, auto& call, auto& reply) {
     std::string qualified;
     HRESULT hr = x.browser->GetQualifiedAreaName(Arg<std::string>(call), &qualified);
     return Reply(reply, hr, qualified);
-  });
-  AddMethod(object, ab, "GetQualifiedSourceName", "s", "is", [](CExported& x, auto& call, auto& reply) {
+  }});
+  methods.push_back({ab, "GetQualifiedSourceName", "s", "is", [](CExported& x, auto& call, auto& reply) {
     std::string qualified;
     HRESULT hr = x.browser->GetQualifiedSourceName(Arg<std::string>(call), &qualified);
     return Reply(reply, hr, qualified);
-  });
+  }});
 }
+
+}  // namespace
+
+std::vector<CMethod> MethodsOf(CExported::Kind kind, CAdaptorHost& host) {
+  std::vector<CMethod> methods;
+  AddUnknownMethods(methods, host);
+  switch (kind) {
+    case CExported::Kind::kEventServer: AddEventServerMethods(methods, host); break;
+    case CExported::Kind::kSubscription: AddSubscriptionMethods(methods, host); break;
+    case CExported::Kind::kAreaBrowser: AddAreaBrowserMethods(methods); break;
+  }
+  for (CMethod& method : methods) method.handler = Guarded(std::move(method.handler));
+  return methods;
+}
+
+HRESULT CreateEventServerObject(const CLSID& clsid, const std::string& owner, CAdaptorHost& host,
+                                std::string* path) {
+  auto object = std::make_unique<CExported>();
+  object->kind = CExported::Kind::kEventServer;
+  object->owner = owner;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
+                                object->server.PutVoid());
+  if (FAILED(hr)) return hr;
+  object->server.As(IID_IOPCCommon, object->common);
+  object->server.As(IID_IOPCEventServer2, object->server2);
+  ComPtr<IConnectionPointContainer> container;
+  if (SUCCEEDED(object->server.As(IID_IConnectionPointContainer, container))) {
+    container->FindConnectionPoint(IID_IOPCShutdown, object->point.Put());
+  }
+  object->path = host.NewPath(kEventServerPathPrefix);
+  if (object->point) {
+    DWORD cookie = 0;
+    if (SUCCEEDED(host.AdviseSink(*object, &cookie))) object->cookies.push_back(cookie);
+  }
+  *path = host.Export(std::move(object));
+  return S_OK;
+}
+
+}  // namespace aedbus

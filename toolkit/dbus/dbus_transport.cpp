@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <utility>
 
-#include "platform/class_factory.h"
 #include "toolkit/dbus/dbus_names.h"
 #include "toolkit/dbus/dbus_transport_impl.h"
 #include "toolkit/dbus/dbus_wire.h"
@@ -25,8 +26,16 @@ constexpr char kPeerInterface[] = "org.freedesktop.DBus.Peer";
 constexpr char kPingMethod[] = "Ping";
 constexpr char kRootPath[] = "/";
 constexpr char kNoReplyError[] = "org.freedesktop.DBus.Error.NoReply";
+constexpr char kUnknownObjectError[] = "org.freedesktop.DBus.Error.UnknownObject";
+constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidArgs";
 // A client that does not answer within this long is asked again.
 constexpr uint64_t kPingTimeoutUs = 5'000'000;
+
+std::string CodeText(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
 
 void Wake(int fd) {
   uint64_t one = 1;
@@ -364,26 +373,85 @@ void CAEDBusTransport::Impl::ReleaseObject(std::unique_ptr<CExported> object) {
   object.reset();
 }
 
-HRESULT CAEDBusTransport::Impl::CreateInstance(const std::string& owner, std::string* path) {
-  auto object = std::make_unique<CExported>();
-  object->kind = CExported::Kind::kEventServer;
-  object->owner = owner;
-  HRESULT hr = CoCreateInstance(clsid_, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
-                                object->server.PutVoid());
-  if (FAILED(hr)) return hr;
-  object->server.As(IID_IOPCCommon, object->common);
-  object->server.As(IID_IOPCEventServer2, object->server2);
-  ComPtr<IConnectionPointContainer> container;
-  if (SUCCEEDED(object->server.As(IID_IConnectionPointContainer, container))) {
-    container->FindConnectionPoint(IID_IOPCShutdown, object->point.Put());
+void CAEDBusTransport::Impl::Dispatch(const std::string& path, sdbus::MethodCall& call,
+                                      const aedbus::Handler& handler) {
+  auto it = objects_.find(path);
+  if (it == objects_.end() || !it->second) throw sdbus::Error(kUnknownObjectError, "No such object " + path);
+  if (call.getSender() != it->second->owner) {
+    throw sdbus::Error(aedbus::ErrorName(E_ACCESSDENIED), CodeText(E_ACCESSDENIED) + " " + path +
+                                                             " belongs to another client");
   }
-  object->path = aedbus::kEventServerPathPrefix + std::to_string(nextId_++);
-  if (object->point) {
-    DWORD cookie = 0;
-    if (SUCCEEDED(AdviseSink(*object, &cookie))) object->cookies.push_back(cookie);
+  auto reply = call.createReply();
+  HRESULT hr = E_FAIL;
+  try {
+    hr = handler(*it->second, call, reply);
+  } catch (const sdbus::Error& e) {
+    throw sdbus::Error(kInvalidArgsError, e.getMessage());
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
   }
-  *path = Export(std::move(object));
-  return S_OK;
+  if (FAILED(hr)) throw sdbus::Error(aedbus::ErrorName(hr), CodeText(hr));
+  reply.send();
+}
+
+std::string CAEDBusTransport::Impl::Export(std::unique_ptr<CExported> exported) {
+  std::string path = exported->path;
+  exported->object = sdbus::createObject(*connection_, path);
+  sdbus::IObject& object = *exported->object;
+  CExported::Kind kind = exported->kind;
+  objects_[path] = std::move(exported);
+  for (aedbus::CMethod& method : aedbus::MethodsOf(kind, *this)) {
+    object.registerMethod(method.interface, method.name, method.inSignature, method.outSignature,
+                          [this, path, handler = std::move(method.handler)](sdbus::MethodCall call) {
+                            Dispatch(path, call, handler);
+                          });
+  }
+  if (kind == CExported::Kind::kEventServer) {
+    object.registerSignal(aedbus::kShutdownInterface, aedbus::kShutdownSignal, "s");
+  } else if (kind == CExported::Kind::kSubscription) {
+    object.registerSignal(aedbus::kSinkInterface, aedbus::kOnEventSignal,
+                          std::string("ubb") + "a" + aedbus::kEventArraySignature);
+  }
+  object.finishRegistration();
+  return path;
+}
+
+std::string CAEDBusTransport::Impl::NewPath(const char* prefix) { return prefix + std::to_string(nextId_++); }
+
+void CAEDBusTransport::Impl::Retire(const CExported& object) {
+  auto it = objects_.find(object.path);
+  retired_.push_back(std::move(it->second));
+  objects_.erase(it);
+}
+
+void CAEDBusTransport::Impl::AddServerClass() {
+  serverClass_ = sdbus::createObject(*connection_, aedbus::kServerPath);
+  serverClass_->registerMethod(aedbus::kServerClassInterface, "CreateInstance", "", "io", [this](sdbus::MethodCall call) {
+    std::string path;
+    HRESULT hr = aedbus::CreateEventServerObject(clsid_, call.getSender(), *this, &path);
+    if (FAILED(hr)) throw sdbus::Error(aedbus::ErrorName(hr), CodeText(hr));
+    auto reply = call.createReply();
+    reply << hr << sdbus::ObjectPath(path);
+    reply.send();
+  });
+  serverClass_->registerMethod(aedbus::kServerClassInterface, "GetTransportStatistics", "", "iutttt",
+                               [this](sdbus::MethodCall call) {
+                                 Stats stats = GetStats();
+                                 uint64_t mine = 0;
+                                 {
+                                   std::lock_guard lock(outboxMutex_);
+                                   auto it = outboxes_.find(call.getSender());
+                                   if (it != outboxes_.end()) {
+                                     std::lock_guard boxLock(it->second->mutex);
+                                     mine = it->second->dropped;
+                                   }
+                                 }
+                                 auto reply = call.createReply();
+                                 reply << S_OK << stats.clients << stats.signalsSent << stats.eventsSent
+                                       << stats.eventsDropped << mine;
+                                 reply.send();
+                               });
+  serverClass_->finishRegistration();
 }
 
 HRESULT CAEDBusTransport::Impl::AdviseSink(CExported& object, DWORD* cookie) {

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/connection_point.h"
+#include "toolkit/dbus/dbus_adaptors.h"
 #include "toolkit/dbus/dbus_transport.h"
 #include "toolkit/opcae.h"
 
@@ -59,29 +58,10 @@ struct CPeer {
   bool pinging = false;
 };
 
-// One object that a client created.
-struct CExported {
-  enum class Kind { kEventServer, kSubscription, kAreaBrowser };
-  Kind kind;
-  std::string owner;
-  std::string path;
-  std::unique_ptr<sdbus::IObject> object;
-  ComPtr<IOPCEventServer> server;
-  ComPtr<IOPCEventServer2> server2;
-  ComPtr<IOPCCommon> common;
-  ComPtr<IOPCEventSubscriptionMgt> subscription;
-  ComPtr<IOPCEventSubscriptionMgt2> subscription2;
-  ComPtr<IOPCEventAreaBrowser> browser;
-  ComPtr<IConnectionPoint> point;  // IOPCShutdown or IOPCEventSink
-  std::vector<DWORD> cookies;      // sinks of ours advised on point
-};
-
 }  // namespace aedbus
 
-class CAEDBusTransport::Impl {
+class CAEDBusTransport::Impl final : private aedbus::CAdaptorHost {
  public:
-  using Handler = std::function<HRESULT(aedbus::CExported&, sdbus::MethodCall&, sdbus::MethodReply&)>;
-
   AeDBusStart Start(const CLSID& clsid, const std::string& progId, AeDBusBus bus, std::string* error);
   void Stop();
   Stats GetStats() const;
@@ -101,20 +81,17 @@ class CAEDBusTransport::Impl {
   void ReleaseObjects(const std::string& owner);
   void ReleaseObject(std::unique_ptr<aedbus::CExported> object);
 
-  // Registers the exported object's interfaces and makes it live.
-  std::string Export(std::unique_ptr<aedbus::CExported> object);
-  void AddMethod(sdbus::IObject& object, const char* interface, const char* name, const char* in,
-                 const char* out, Handler handler);
-  void Dispatch(const std::string& path, sdbus::MethodCall& call, const Handler& handler);
-  void AddServerClass();
-  void AddEventServerMethods(sdbus::IObject& object);
-  void AddEventServer2Methods(sdbus::IObject& object);
-  void AddSubscriptionMethods(sdbus::IObject& object);
-  void AddAreaBrowserMethods(sdbus::IObject& object);
-  void AddUnknownMethods(sdbus::IObject& object);
+  // aedbus::CAdaptorHost: Export registers the object's interfaces (its
+  // methods and signals) on the bus and makes it live.
+  std::string Export(std::unique_ptr<aedbus::CExported> object) override;
+  std::string NewPath(const char* prefix) override;
+  void Retire(const aedbus::CExported& object) override;
+  HRESULT AdviseSink(aedbus::CExported& object, DWORD* cookie) override;
 
-  HRESULT CreateInstance(const std::string& owner, std::string* path);
-  HRESULT AdviseSink(aedbus::CExported& object, DWORD* cookie);
+  // Checks the caller against the object's owner, runs the handler and
+  // sends its reply, or the error that carries its HRESULT.
+  void Dispatch(const std::string& path, sdbus::MethodCall& call, const aedbus::Handler& handler);
+  void AddServerClass();
 
   CLSID clsid_{};
   std::unique_ptr<sdbus::IConnection> connection_;

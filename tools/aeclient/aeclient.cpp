@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "  sources [AREA] [--filter PATTERN]\n"
     "  conditions SOURCE\n"
     "  subscribe [--severity LOW[-HIGH]] [--area A]... [--source S]... [--category ID]...\n"
-    "            [--json] [--count N] [--seconds S]\n"
+    "            [--json | --tally] [--count N] [--seconds S]\n"
     "  refresh [--json] [subscribe's filters]\n"
     "  ack SOURCE CONDITION --comment TEXT [--operator NAME]\n"
     "  enable|disable (--area A | --source S)...\n"
@@ -34,6 +34,7 @@ struct Options {
   std::vector<std::string> positional;
   std::map<std::string, std::vector<std::string>> values;
   bool json = false;
+  bool tally = false;
 };
 
 bool Parse(int argc, char** argv, Options* o) {
@@ -41,6 +42,8 @@ bool Parse(int argc, char** argv, Options* o) {
     std::string arg = argv[i];
     if (arg == "--json") {
       o->json = true;
+    } else if (arg == "--tally") {
+      o->tally = true;
     } else if (arg.rfind("--", 0) == 0) {
       if (i + 1 >= argc) return false;
       o->values[arg.substr(2)].push_back(argv[++i]);
@@ -197,8 +200,16 @@ class CCommand {
     return true;
   }
 
+  static long MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1'000'000;
+  }
+
   // Live events until --count of them or --seconds have passed (forever
   // without either); with `refresh`, the refresh's events until its last.
+  // With --tally, instead of the events, the number received so far once a
+  // second and at the end: a busy server watched without printing each.
   int Subscribe(bool refresh) {
     CAEDBusClient::Filter filter;
     if (!Filter(&filter)) return Usage();
@@ -213,21 +224,30 @@ class CCommand {
     HRESULT hr = client_.Subscribe(0, 0, filter, [&](BOOL isRefresh, BOOL last, const std::vector<ONEVENTSTRUCT>& events) {
       if (refresh && !isRefresh) return;
       for (const auto& e : events) {
-        PrintEvent(e, isRefresh, o_.json);
-        if (count && ++seen >= count) done = true;
+        if (!o_.tally) PrintEvent(e, isRefresh, o_.json);
+        ++seen;
+        if (count && seen >= count) done = true;
       }
       if (refresh && last) done = true;
     });
     if (FAILED(hr)) return Refused("subscribe", hr);
     if (refresh && FAILED(hr = client_.Refresh())) return Refused("Refresh", hr);
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    auto printTally = [&] {
+      std::printf("events received: %ld\n", seen);
+      std::fflush(stdout);
+    };
+    const long start = MonotonicMs();
+    long nextTally = start + 1000;
     while (!done && !shutdown) {
       if (!client_.Pump(200)) return Refused("receive", E_FAIL);
-      timespec now{};
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      if (seconds && now.tv_sec - start.tv_sec >= seconds) break;
+      long now = MonotonicMs();
+      if (seconds && now - start >= seconds * 1000) break;
+      if (o_.tally && now >= nextTally) {
+        printTally();
+        nextTally += 1000;
+      }
     }
+    if (o_.tally) printTally();
     return kExitOk;
   }
 

@@ -10,6 +10,7 @@ const { NodeId } = require("node-opcua-nodeid");
 const { StatusCodes } = require("node-opcua-status-code");
 const { DataType } = require("node-opcua-variant");
 const { fileTimeToDate, limitState } = require("./ae_mapping");
+const { ConditionView } = require("./condition_view");
 
 const NAMESPACE_URI = "urn:aeserver:uagateway";
 const SUBSCRIBE_TO_EVENTS = 1;
@@ -102,8 +103,10 @@ class AlarmSpace {
     // SourceName is the OPC AE source name, as AE clients know it.
     node.sourceName.setValueFromSource({ dataType: DataType.String, value: sourceQualified });
     this._bindInstanceMethods(node);
+    const view = new ConditionView(node);
     entry = {
       node,
+      view,
       kind,
       source: sourceQualified,
       condition: name,
@@ -122,9 +125,8 @@ class AlarmSpace {
       eventIds: [],
       version: 0,
     };
-    const branch = node.currentBranch();
-    branch.setQuality(entry.quality);
-    branch.setRetain(false);
+    view.setStamped("Quality", DataType.StatusCode, entry.quality, new Date());
+    view.set("Retain", DataType.Boolean, false);
     this.conditions.set(node.nodeId.toString(), entry);
     this.byName.set(key, entry);
     return entry;
@@ -152,39 +154,32 @@ class AlarmSpace {
       ["enabled", "active", "acked", "subcondition", "severity", "message", "actor", "comment"].some((k) => next[k] !== entry[k]) ||
       next.quality.value !== entry.quality.value;
     if (!changed) return false;
-    const node = entry.node;
-    const branch = node.currentBranch();
+    const { node, view } = entry;
     const time = s.time || s.receiveTime || new Date();
-    // The stack reads a disabled condition's severity as an error: enable
-    // first, disable last.
-    if (next.enabled && !branch.getEnabledState()) branch.setEnabledState(true, { transitionTime: time });
+    if (next.enabled !== entry.enabled) view.setTwoState("EnabledState", next.enabled, time);
     if (entry.kind.limits) {
       const state = limitState(entry.kind, next.active, next.subcondition);
       if (state !== node.limitState.getCurrentState()) node.limitState.setState(state);
     }
-    if (next.active !== branch.getActiveState()) {
+    if (next.active !== view.twoState("ActiveState")) {
       const activeAt = next.active ? (fileTimeToDate(next.activeTime) || time) : time;
-      branch.setActiveState(next.active, { transitionTime: activeAt, effectiveTransitionTime: activeAt });
+      view.setTwoState("ActiveState", next.active, activeAt);
     }
-    if (next.acked !== branch.getAckedState()) branch.setAckedState(next.acked, { transitionTime: time });
-    // Each variable set only when it changes: setting one costs as much as
-    // raising the event.
+    if (next.acked !== view.twoState("AckedState")) view.setTwoState("AckedState", next.acked, time);
+    // A disabled condition's event shows only what the standard keeps.
     const severity = Math.max(1, Math.min(1000, next.severity || 1));
-    if (next.enabled && severity !== entry.shownSeverity) branch.setSeverity(severity), (next.shownSeverity = severity);
-    if (next.message !== entry.message) branch.setMessage(next.message || "");
-    if (next.quality.value !== entry.quality.value) branch.setQuality(next.quality);
-    if (next.comment !== entry.comment) branch.setComment(next.comment || "");
-    if (next.actor !== entry.actor) branch.setClientUserId(next.actor || "");
-    if (s.time) branch.setTime(s.time);
-    branch.setReceiveTime(s.receiveTime || new Date());
+    if (next.enabled && severity !== entry.shownSeverity) view.setSeverity(severity, time), (next.shownSeverity = severity);
+    if (next.message !== entry.message) view.set("Message", DataType.LocalizedText, { text: next.message || "" });
+    if (next.quality.value !== entry.quality.value) view.setStamped("Quality", DataType.StatusCode, next.quality, time);
+    if (next.comment !== entry.comment) view.setStamped("Comment", DataType.LocalizedText, { text: next.comment || "" }, time);
+    if (next.actor !== entry.actor) view.set("ClientUserId", DataType.String, next.actor || "");
+    if (s.time) view.set("Time", DataType.DateTime, s.time);
+    view.set("ReceiveTime", DataType.DateTime, s.receiveTime || new Date());
     // Of interest while active or waiting for its acknowledgement, and
-    // enabled: the retain flag is ours, whatever an acknowledgement did.
-    const retain = next.enabled && (next.active || !next.acked);
-    if (retain !== branch.getRetain()) branch.setRetain(retain);
-    if (!next.enabled && branch.getEnabledState()) branch.setEnabledState(false, { transitionTime: time });
+    // enabled: the retain flag is ours.
+    view.set("Retain", DataType.Boolean, next.enabled && (next.active || !next.acked));
     Object.assign(entry, next);
-    node.raiseConditionEvent(branch, true);
-    entry.eventIds.push(branch.getEventId());
+    entry.eventIds.push(view.raise());
     if (entry.eventIds.length > EVENT_IDS_KEPT) entry.eventIds.shift();
     return true;
   }

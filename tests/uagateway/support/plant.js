@@ -167,9 +167,11 @@ class Plant {
   }
 
   // The gateway, once it is connected to aeserver (the count of its
-  // "connected" lines tells a reconnection).
+  // "connected" lines tells a reconnection). UAGATEWAY_NODE_FLAGS gives
+  // Node.js flags of its own (--cpu-prof, say) to the gateway only.
   async startGateway(extra = [], ms = 60000) {
-    this.gateway = this.spawn(process.execPath, [GATEWAY, "--port", String(this.port), "--hostname", "127.0.0.1", "--listen", "127.0.0.1",
+    const flags = (process.env.UAGATEWAY_NODE_FLAGS || "").split(" ").filter(Boolean);
+    this.gateway = this.spawn(process.execPath, [...flags, GATEWAY, "--port", String(this.port), "--hostname", "127.0.0.1", "--listen", "127.0.0.1",
       "--data", path.join(this.root, "gateway"), "--users", this.usersFile, "--accept-unknown-certificates",
       "--no-start-server", ...extra]);
     await this.gatewayConnected(1, ms);

@@ -1,0 +1,169 @@
+"use strict";
+// One condition's state as its events and its variables show it. The stack
+// keeps a condition's state in the current branch's map of fields and, on
+// every setter, copies the change into the condition's variable and that
+// variable's two-state machinery: each copy costs about as much as raising
+// the event, and at thousands of events a second that was the gateway's
+// whole budget. Here the branch map is the one place the state is written,
+// a field only when it changed, and the condition's variables read it
+// through bound getters, so a read or a data-change subscription still
+// sees the current state and ConditionRefresh replays it unchanged.
+// Relies on the stack's ConditionSnapshot keeping its fields in `_map` by
+// browse path (pinned version, see package-lock.json).
+const { DataType, Variant } = require("node-opcua-variant");
+const { StatusCodes } = require("node-opcua-status-code");
+const { NodeClass } = require("node-opcua-data-model");
+const { sameNodeId } = require("node-opcua-nodeid");
+
+const text = (t) => new Variant({ dataType: DataType.LocalizedText, value: { text: t } });
+const NULL_VARIANT = new Variant({ dataType: DataType.Null });
+// What a disabled condition's event still shows; every other field reads
+// BadConditionDisabled.
+const SHOWN_WHEN_DISABLED = new Set(["BranchId", "ConditionClassId", "ConditionClassName", "ConditionName",
+  "EnabledState", "EnabledState.EffectiveDisplayName", "EnabledState.Id", "EnabledState.TransitionTime",
+  "EnabledState.EffectiveTransitionTime", "EventId", "EventType", "LocalTime", "SourceName", "SourceNode", "Time"]);
+const DISABLED = new Variant({ dataType: DataType.StatusCode, value: StatusCodes.BadConditionDisabled });
+const lowerFirst = (s) => s[0].toLowerCase() + s.slice(1);
+// The fields written here, with their sub-fields; the rest (names, types,
+// limits) are set once on the variables and stay as they are.
+const WRITTEN = /^(ActiveState|AckedState|EnabledState|Severity|LastSeverity|Message|Quality|Comment|ClientUserId|Time|ReceiveTime|Retain|EventId)(\.|$)/;
+
+// The stack's event record, finding a filter's field in the condition's
+// own table of answers: every event of the condition has the same fields
+// at the same nodes, so the stack's answer for a path is kept.
+let ConditionEventData = null;
+function conditionEventData(EventData) {
+  ConditionEventData ||= class extends EventData {
+    constructor(view) {
+      super(view.node, view.paths);
+      this._view = view;
+    }
+
+    _browse(browsePath) {
+      const view = this._view;
+      if (!sameNodeId(browsePath.startingNode, view.node.nodeId)) return null;
+      const key = (browsePath.relativePath.elements || []).map((b) => b.targetName.toString()).join(".");
+      let result = view.browsed.get(key);
+      if (result === undefined) view.browsed.set(key, (result = super._browse(browsePath)));
+      return result;
+    }
+  };
+  return ConditionEventData;
+}
+
+// The objects that hear an event of `source`: the Server object, then the
+// source and its notifiers up to the Server, in the order the stack walks
+// them. The area tree above a source never changes while it exists.
+function notifiersOf(source) {
+  const server = source.addressSpace.findNode("Server");
+  const seen = new Set([server.nodeId.toString()]);
+  const order = [server], queue = [source];
+  seen.add(source.nodeId.toString());
+  while (queue.length) {
+    const node = queue.pop();
+    order.push(node);
+    for (const type of ["HasNotifier", "HasEventSource"]) {
+      for (const up of node.findReferencesAsObject(type, false)) {
+        if (!seen.has(up.nodeId.toString())) seen.add(up.nodeId.toString()), queue.push(up);
+      }
+    }
+  }
+  return order;
+}
+
+class ConditionView {
+  constructor(node) {
+    this.node = node;
+    this.branch = node.currentBranch();
+    this.map = this.branch._map;
+    this.notifiers = [node, ...notifiersOf(node.conditionOfNode())];
+    // An event's fields, and where a client's filter finds each, worked out
+    // once: the stack's event record takes them as they are.
+    this.EventData = conditionEventData(this.branch.eventData.constructor);
+    this.browsed = new Map();
+    this.fields = [];
+    this.paths = new Map();
+    for (const [key, variable] of this.branch._node_index) {
+      if (WRITTEN.test(key)) variable.bindVariable({ get: () => this.map.get(key) || NULL_VARIANT }, true);
+      this._addField(key, variable, SHOWN_WHEN_DISABLED.has(key));
+    }
+    // A limit alarm's state machine is no part of the branch; its current
+    // state rides along, read off its variables, so that a filter finds it
+    // here instead of browsing the address space for every event.
+    if (node.limitState) this._addMachine(node.limitState, "LimitState");
+    // The texts of each two-state variable's states, built once.
+    this.states = {};
+    for (const name of ["ActiveState", "AckedState", "EnabledState"]) {
+      const variable = this.branch._node_index.get(name);
+      this.states[name] = [text(variable.getFalseState().text || ""), text(variable.getTrueState().text || "")];
+    }
+  }
+
+  _addField(key, variable, kept) {
+    const field = { lowerName: key.split(".").map(lowerFirst).join("."), fullBrowsePath: key, node: variable,
+      nodeIdKey: variable.nodeId.toString(), mandatory: false, kept };
+    this.fields.push(field);
+    this.paths.set(key, variable.nodeId);
+    return field;
+  }
+
+  _addMachine(parent, prefix) {
+    for (const child of parent.getAggregates()) {
+      if (child.nodeClass !== NodeClass.Variable) continue;
+      const key = `${prefix}.${child.browseName.name}`;
+      this._addField(key, child, false);
+      this._addMachine(child, key);
+    }
+  }
+
+  get(key) {
+    const v = this.map.get(key);
+    return v ? v.value : undefined;
+  }
+
+  set(key, dataType, value) {
+    if (this.map.has(key)) this.map.set(key, new Variant({ dataType, value }));
+  }
+
+  // A field with a SourceTimestamp of its own (Quality, Comment, LastSeverity).
+  setStamped(key, dataType, value, time) {
+    this.set(key, dataType, value);
+    this.set(`${key}.SourceTimestamp`, DataType.DateTime, time);
+  }
+
+  twoState(name) {
+    return !!this.get(`${name}.Id`);
+  }
+
+  setTwoState(name, value, transitionTime, effectiveTime = transitionTime) {
+    const shown = this.states[name][value ? 1 : 0];
+    this.map.set(name, shown);
+    this.set(`${name}.Id`, DataType.Boolean, value);
+    this.set(`${name}.EffectiveDisplayName`, DataType.LocalizedText, shown.value);
+    this.set(`${name}.TransitionTime`, DataType.DateTime, transitionTime);
+    this.set(`${name}.EffectiveTransitionTime`, DataType.DateTime, effectiveTime);
+  }
+
+  setSeverity(severity, time) {
+    const last = this.get("Severity") || 0;
+    this.setStamped("LastSeverity", DataType.UInt16, last, this.get("Severity.SourceTimestamp") || time);
+    this.set("Severity", DataType.UInt16, severity);
+  }
+
+  // Raises the condition's event with a new EventId, as its source would;
+  // the EventId.
+  raise() {
+    const eventId = this.node.addressSpace.generateEventId().value;
+    this.set("EventId", DataType.ByteString, eventId);
+    const enabled = this.twoState("EnabledState");
+    const data = new this.EventData(this);
+    for (const f of this.fields) {
+      const value = this.map.get(f.fullBrowsePath) || f.node.readValue().value;
+      data._setField(f, enabled || f.kept ? value : DISABLED);
+    }
+    for (const node of this.notifiers) node.emit("event", data);
+    return eventId;
+  }
+}
+
+module.exports = { ConditionView };
