@@ -174,10 +174,10 @@ TEST_F(ConfigChangeTest, SourcesFollowTheDocumentsAndADisabledAreaStaysDisabled)
   ASSERT_EQ(client_->ChangeEnabled(false, true, {kDisabledArea}), S_OK) << client_->LastError();
 
   // An engineer's edit of TANKFARM: blocks removed, added, moved.
+  std::set<std::string> before = ServedSources();
   ProgramResult edit = Tool("plantgen", {"--edit", "--producer", "1", "--add-blocks", "2", "--remove-blocks", "2",
                                          "--rename-areas", "2", plantDir_});
   ASSERT_EQ(edit.exitCode, 0) << edit.err;
-  std::set<std::string> before = ServedSources();
   std::set<std::string> expected = DocumentSources();
   ASSERT_NE(before, expected) << "the edit changed nothing";
   ExpectSources(expected);
