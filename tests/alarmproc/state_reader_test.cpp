@@ -297,12 +297,14 @@ TEST_F(StateReaderTest, MissingItemsAndFailingReads) {
   }
   EXPECT_EQ(Read("N1.TI3.AS", event), CAlarmStateReader::kReadFailed);
 
+  // The server failing the call itself is told apart from a missing item.
   ASSERT_EQ(control_->FailCall(RALTO_CALL_READ, E_FAIL, 0, 0), S_OK);
-  EXPECT_EQ(Read("N2.TIC4.AS", event), CAlarmStateReader::kReadFailed);
+  EXPECT_EQ(Read("N2.TIC4.AS", event), CAlarmStateReader::kReadServerFailed);
   ASSERT_EQ(control_->ClearFailures(), S_OK);
   EXPECT_EQ(Read("N2.TIC4.AS", event), 0);
 
-  // Without the read interface, or for a block of another type.
+  // Without the read interface (no server call: no server failure), or for
+  // a block of another type.
   TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
   bool completed = false;
   EXPECT_EQ(Reader(nullptr).ReadAlarmEvent(Variable("N2.TIC4.AS"), event, completed, nullptr),
