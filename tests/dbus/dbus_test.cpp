@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -183,6 +184,13 @@ TEST_F(DBusTest, AlarmRoadSubscribeAckAndConditionState) {
   Result events = Client("subscribe --json --count 5 --seconds 20");
   ASSERT_EQ(0, events.rc) << events.out;
   EXPECT_NE(std::string::npos, events.out.find("\"source\":")) << events.out;
+  EXPECT_EQ(5, std::count(events.out.begin(), events.out.end(), '\n')) << events.out;
+  // Counted, not printed: the tally lines alone, the last with the count
+  // (events come in batches; those beyond --count are left out).
+  Result tally = Client("subscribe --tally --count 3 --seconds 20");
+  ASSERT_EQ(0, tally.rc) << tally.out;
+  EXPECT_EQ(std::string::npos, tally.out.find(" sev ")) << tally.out;
+  EXPECT_TRUE(tally.out.ends_with("events received: 3\n")) << tally.out;
 
   // An active alarm waiting for its acknowledgement, from a refresh.
   Result refresh;

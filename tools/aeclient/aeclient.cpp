@@ -224,10 +224,11 @@ class CCommand {
     HRESULT hr = client_.Subscribe(0, 0, filter, [&](BOOL isRefresh, BOOL last, const std::vector<ONEVENTSTRUCT>& events) {
       if (refresh && !isRefresh) return;
       for (const auto& e : events) {
+        if (count && seen >= count) break;  // the rest of the batch is beyond --count
         if (!o_.tally) PrintEvent(e, isRefresh, o_.json);
         ++seen;
-        if (count && seen >= count) done = true;
       }
+      if (count && seen >= count) done = true;
       if (refresh && last) done = true;
     });
     if (FAILED(hr)) return Refused("subscribe", hr);
