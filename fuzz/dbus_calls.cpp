@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +28,7 @@
 #include "fuzz/support/fuzz_config_server.h"
 #include "fuzz/support/fuzz_sandbox.h"
 #include "store_entry_supply.h"
+#include "tests/support/event_sink.h"
 #include "toolkit/condition.h"
 #include "toolkit/dbus/dbus_adaptors.h"
 #include "toolkit/dbus/dbus_names.h"
@@ -53,7 +53,6 @@ constexpr CLSID kFuzzClsid{0x7C3A5E91, 0x2D4B, 0x4F86, {0xA1, 0xC0, 0x93, 0xE5, 
 constexpr char kClient[] = ":1.42";
 constexpr size_t kMaxCalls = 32;
 constexpr size_t kMaxArray = 12;
-constexpr size_t kMaxKeptEvents = 2048;
 // The plant's conditions are active since then, unacknowledged.
 constexpr uint64_t kActiveTime = 133'590'000'000'000'000;
 
@@ -70,43 +69,6 @@ struct Vocabulary {
   std::vector<uint64_t> times;
 };
 Vocabulary g_words;
-
-// Events that reached a sink, kept for the wire check on the fuzzer's thread.
-std::mutex g_eventsMutex;
-std::vector<ONEVENTSTRUCT> g_events;
-
-class CClientSink final : public IOPCEventSink, public IOPCShutdown {
- public:
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IOPCEventSink) {
-      *object = static_cast<IOPCEventSink*>(this);
-    } else if (iid == IID_IOPCShutdown) {
-      *object = static_cast<IOPCShutdown*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return refs_.Increment(); }
-  ULONG Release() override {
-    ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT OnEvent(OPCHANDLE, BOOL, BOOL, DWORD count, const ONEVENTSTRUCT* events) override {
-    std::lock_guard lock(g_eventsMutex);
-    for (DWORD i = 0; i < count && g_events.size() < kMaxKeptEvents; ++i) g_events.push_back(events[i]);
-    return S_OK;
-  }
-  HRESULT ShutdownRequest(const std::string&) override { return S_OK; }
-
- private:
-  ~CClientSink() = default;
-  ComRefCount refs_;
-};
 
 // The transport's part for one client, without a bus.
 class CClientHost final : public aedbus::CAdaptorHost {
@@ -129,12 +91,11 @@ class CClientHost final : public aedbus::CAdaptorHost {
   }
   HRESULT AdviseSink(CExported& object, DWORD* cookie) override {
     if (!object.point) return E_NOINTERFACE;
-    auto* sink = new CClientSink;
-    HRESULT hr = object.point->Advise(static_cast<IOPCEventSink*>(sink), cookie);
-    sink->Release();
-    return hr;
+    return object.point->Advise(static_cast<IOPCEventSink*>(sink_.Get()), cookie);
   }
 
+  // What reached the client's sinks so far.
+  std::vector<ONEVENTSTRUCT> Events() { return sink_->Events(); }
   std::vector<std::unique_ptr<CExported>>& Live() { return live_; }
   const std::vector<aedbus::CMethod>& MethodsOf(CExported::Kind kind) { return methods_.at(kind); }
   // What a call released goes after it, as on the bus.
@@ -162,6 +123,7 @@ class CClientHost final : public aedbus::CAdaptorHost {
       for (DWORD cookie : object->cookies) object->point->Unadvise(cookie);
   }
 
+  ComPtr<RecordingEventSink> sink_ = RecordingEventSink::Make();
   std::vector<std::unique_ptr<CExported>> live_;
   std::vector<std::unique_ptr<CExported>> retired_;
   std::map<CExported::Kind, std::vector<aedbus::CMethod>> methods_;
@@ -332,12 +294,7 @@ bool SameEvent(const ONEVENTSTRUCT& a, const ONEVENTSTRUCT& b) {
 }
 
 // The events the sinks got, through the encoding of an OnEvent signal and back.
-void CheckEventsOnTheWire() {
-  std::vector<ONEVENTSTRUCT> events;
-  {
-    std::lock_guard lock(g_eventsMutex);
-    events.swap(g_events);
-  }
+void CheckEventsOnTheWire(const std::vector<ONEVENTSTRUCT>& events) {
   if (events.empty()) return;
   sdbus::PlainMessage msg = sdbus::createPlainMessage();
   aedbus::Write(msg, events.data(), events.size());
@@ -442,7 +399,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client.ReleaseRetired();
   }
   client.ReleaseAll();
-  CheckEventsOnTheWire();
+  CheckEventsOnTheWire(client.Events());
   ResetPlant();
   return 0;
 }
