@@ -49,13 +49,19 @@ void* FailingAllocator(size_t bytes) {
 bool LocksAreFree(CAESource* source) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> taken = done->get_future();
-  std::thread([done, source] {
-    TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
-    TrackedCacheGuard cache(g_CacheLock, AE_SITE);
-    if (source) std::lock_guard lock(*source);
+  std::thread taker([done, source] {
+    {
+      TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+      TrackedCacheGuard cache(g_CacheLock, AE_SITE);
+      if (source) std::lock_guard lock(*source);
+    }
     done->set_value();
-  }).detach();
-  return taken.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  });
+  // Joined when it got them, so that it is done with the locks before they
+  // are destroyed at exit; left waiting when it did not.
+  bool free = taken.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  free ? taker.join() : taker.detach();
+  return free;
 }
 
 class CallbackTest : public testing::Test {
