@@ -60,11 +60,12 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     assert.strictEqual(acked.Retain, true, "active, so still of interest");
     await eventually(() => plant.ackLog().includes(`\t${USER}\tlevel checked\tSuccess\t`), 10000, "the log's record");
     // The condition's variables, read rather than received, say the same.
-    const paths = ["/ActiveState/Id", "/AckedState/Id", "/Retain", "/ClientUserId", "/Comment", "/AckedState"];
+    const paths = ["/ActiveState/Id", "/AckedState/Id", "/Retain", "/ClientUserId", "/Comment", "/AckedState",
+      "/LimitState/CurrentState"];
     const found = await session.translateBrowsePath(paths.map((p) => makeBrowsePath(acked.conditionNodeId, p)));
     const values = await session.read(found.map((r) => ({ nodeId: r.targets[0].targetId, attributeId: 13 })));
     assert.deepStrictEqual(values.map((v) => (v.value.value && v.value.value.text !== undefined ? v.value.value.text : v.value.value)),
-      [true, true, true, USER, "level checked", "Acknowledged"]);
+      [true, true, true, USER, "level checked", "Acknowledged", "HighHigh"]);
   });
 
   await t.test("ConditionRefresh replays the active, acknowledged alarm", async () => {
@@ -76,6 +77,7 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     assert.ok(level, "the level alarm is replayed");
     assert.strictEqual(level["ActiveState.Id"], true);
     assert.strictEqual(level["AckedState.Id"], true);
+    assert.strictEqual(level["LimitState.CurrentState"].text, "HighHigh");
     assert.ok(replay.findIndex((e) => isType(e, ObjectTypeIds.RefreshStartEventType)) < replay.indexOf(level));
   });
 
@@ -98,5 +100,9 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     sim("clear", LEVEL.item);
     const normal = await eventually(() => of(LEVEL, (e) => e["ActiveState.Id"] === false), 10000, "the return to normal");
     assert.strictEqual(normal.Retain, false);
+    assert.strictEqual(normal["LimitState.CurrentState"], null, "no limit state while inactive");
+    const [limit] = await session.translateBrowsePath([makeBrowsePath(normal.conditionNodeId, "/LimitState/CurrentState")]);
+    const [current] = await session.read([{ nodeId: limit.targets[0].targetId, attributeId: 13 }]);
+    assert.strictEqual(current.statusCode.name, "BadStateNotActive");
   });
 });

@@ -159,7 +159,7 @@ class AlarmSpace {
     if (next.enabled !== entry.enabled) view.setTwoState("EnabledState", next.enabled, time);
     if (entry.kind.limits) {
       const state = limitState(entry.kind, next.active, next.subcondition);
-      if (state !== node.limitState.getCurrentState()) node.limitState.setState(state);
+      if (state !== view.limitState) view.setLimitState(state);
     }
     if (next.active !== view.twoState("ActiveState")) {
       const activeAt = next.active ? (fileTimeToDate(next.activeTime) || time) : time;

@@ -13,10 +13,11 @@
 const { DataType, Variant } = require("node-opcua-variant");
 const { StatusCodes } = require("node-opcua-status-code");
 const { NodeClass } = require("node-opcua-data-model");
-const { sameNodeId } = require("node-opcua-nodeid");
+const { NodeId, sameNodeId } = require("node-opcua-nodeid");
 
 const text = (t) => new Variant({ dataType: DataType.LocalizedText, value: { text: t } });
 const NULL_VARIANT = new Variant({ dataType: DataType.Null });
+const NULL_NODE_ID = new Variant({ dataType: DataType.NodeId, value: NodeId.nullNodeId });
 // What a disabled condition's event still shows; every other field reads
 // BadConditionDisabled.
 const SHOWN_WHEN_DISABLED = new Set(["BranchId", "ConditionClassId", "ConditionClassName", "ConditionName",
@@ -85,12 +86,12 @@ class ConditionView {
     this.paths = new Map();
     for (const [key, variable] of this.branch._node_index) {
       if (WRITTEN.test(key)) variable.bindVariable({ get: () => this.map.get(key) || NULL_VARIANT }, true);
-      this._addField(key, variable, SHOWN_WHEN_DISABLED.has(key));
+      this._addField(key, variable, SHOWN_WHEN_DISABLED.has(key), this.map);
     }
     // A limit alarm's state machine is no part of the branch; its current
-    // state rides along, read off its variables, so that a filter finds it
-    // here instead of browsing the address space for every event.
-    if (node.limitState) this._addMachine(node.limitState, "LimitState");
+    // state rides along, so that a filter finds it here instead of browsing
+    // the address space for every event.
+    if (node.limitState) this._bindLimitState(node.limitState);
     // The texts of each two-state variable's states, built once.
     this.states = {};
     for (const name of ["ActiveState", "AckedState", "EnabledState"]) {
@@ -99,9 +100,10 @@ class ConditionView {
     }
   }
 
-  _addField(key, variable, kept) {
+  // `from` holds the field's current value, when it is kept here.
+  _addField(key, variable, kept, from) {
     const field = { lowerName: key.split(".").map(lowerFirst).join("."), fullBrowsePath: key, node: variable,
-      nodeIdKey: variable.nodeId.toString(), mandatory: false, kept };
+      nodeIdKey: variable.nodeId.toString(), mandatory: false, kept, from };
     this.fields.push(field);
     this.paths.set(key, variable.nodeId);
     return field;
@@ -111,9 +113,43 @@ class ConditionView {
     for (const child of parent.getAggregates()) {
       if (child.nodeClass !== NodeClass.Variable) continue;
       const key = `${prefix}.${child.browseName.name}`;
-      this._addField(key, child, false);
+      this._addField(key, child, false, this.machine);
       this._addMachine(child, key);
     }
+  }
+
+  // The limit state is kept here too and its variables read it: the stack's
+  // setState writes each of them with its change notifications, and costs as
+  // much as the rest of an event. Its variables are CurrentState and
+  // CurrentState.Id; an inactive alarm's CurrentState reads
+  // BadStateNotActive (its events carry none) and its Id the null NodeId.
+  _bindLimitState(machine) {
+    this.machine = new Map();
+    this.limitStates = new Map();
+    for (const state of machine.getStates()) {
+      const name = state.browseName.name;
+      this.limitStates.set(name, { node: state, text: text((state.displayName[0] && state.displayName[0].text) || name),
+        id: new Variant({ dataType: DataType.NodeId, value: state.nodeId }) });
+    }
+    this.limitMachine = machine;
+    this._addMachine(machine, "LimitState");
+    this.setLimitState(null);
+    const current = machine.currentState;
+    current.bindVariable({ get: () => {
+      const shown = this.machine.get("LimitState.CurrentState");
+      return shown === NULL_VARIANT ? StatusCodes.BadStateNotActive : shown;
+    } }, true);
+    current.getPropertyByName("Id").bindVariable({ get: () => this.machine.get("LimitState.CurrentState.Id") }, true);
+  }
+
+  // The limit state by its name (HighHigh, High, Low, LowLow), or null.
+  setLimitState(name) {
+    const state = name === null ? null : this.limitStates.get(name);
+    if (name !== null && !state) throw new Error(`no limit state ${name}`);
+    this.limitState = name;
+    this.limitMachine.currentStateNode = state ? state.node : null;
+    this.machine.set("LimitState.CurrentState", state ? state.text : NULL_VARIANT);
+    this.machine.set("LimitState.CurrentState.Id", state ? state.id : NULL_NODE_ID);
   }
 
   get(key) {
@@ -158,7 +194,7 @@ class ConditionView {
     const enabled = this.twoState("EnabledState");
     const data = new this.EventData(this);
     for (const f of this.fields) {
-      const value = this.map.get(f.fullBrowsePath) || f.node.readValue().value;
+      const value = f.from.get(f.fullBrowsePath) || f.node.readValue().value;
       data._setField(f, enabled || f.kept ? value : DISABLED);
     }
     for (const node of this.notifiers) node.emit("event", data);

@@ -266,6 +266,14 @@ class Plant {
   async tearDown() {
     if (process.env.UAGATEWAY_DEBUG && this.gateway) process.stderr.write(this.gateway.output);
     for (const client of this.clients) await client.disconnect().catch(() => {});
+    // Node.js writes what its flags asked for (a --cpu-prof profile) only
+    // when it ends by itself: the gateway is stopped first.
+    const gateway = this.gateway;
+    if (process.env.UAGATEWAY_NODE_FLAGS && gateway && this.children.has(gateway)) {
+      const ended = new Promise((resolve) => gateway.once("exit", resolve));
+      gateway.kill("SIGTERM");
+      await Promise.race([ended, sleep(10000)]);
+    }
     for (const child of this.children) child.kill("SIGKILL");
     if (this.busPid > 0) {
       // The servers that the bus started go with it.
