@@ -49,6 +49,10 @@ async function main() {
   if (argv[0] === "passwd") return passwd(argv.slice(1));
   const { file, overrides } = parse(argv);
   const config = load(file, overrides);
+  if (!process.execArgv.some((a) => a.startsWith("--max-semi-space-size"))) {
+    process.stderr.write("uagateway: started without node --max-semi-space-size=64: alarm storms cost more " +
+      "(docs/uagateway.md)\n");
+  }
   const { Gateway } = require("../lib/gateway");
   const gateway = new Gateway(config);
   for (const signal of ["SIGINT", "SIGTERM"]) {

@@ -16,6 +16,8 @@ const {
 
 const BIN = process.env.AE_BIN_DIR || path.resolve(__dirname, "../../../build/default/bin");
 const GATEWAY = path.resolve(__dirname, "../../../uagateway/bin/uagateway.js");
+// As docs/uagateway.md runs it.
+const GATEWAY_HEAP = "--max-semi-space-size=64";
 const SERVICE = "Corvane.OPCAEqrxServer._1";
 const USER = "operator1";
 const PASSWORD = "Feed-Pump 7";
@@ -171,7 +173,7 @@ class Plant {
   // Node.js flags of its own (--cpu-prof, say) to the gateway only.
   async startGateway(extra = [], ms = 60000) {
     const flags = (process.env.UAGATEWAY_NODE_FLAGS || "").split(" ").filter(Boolean);
-    this.gateway = this.spawn(process.execPath, [...flags, GATEWAY, "--port", String(this.port), "--hostname", "127.0.0.1", "--listen", "127.0.0.1",
+    this.gateway = this.spawn(process.execPath, [GATEWAY_HEAP, ...flags, GATEWAY, "--port", String(this.port), "--hostname", "127.0.0.1", "--listen", "127.0.0.1",
       "--data", path.join(this.root, "gateway"), "--users", this.usersFile, "--accept-unknown-certificates",
       "--no-start-server", ...extra]);
     await this.gatewayConnected(1, ms);
