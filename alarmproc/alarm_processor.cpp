@@ -1,5 +1,6 @@
 #include "alarmproc/alarm_processor.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -63,6 +64,13 @@ struct CAlarmProcessor::Worker {
   std::atomic<bool> stopping{false};
   ae::Event ended{ae::Event::kManualReset};
   std::atomic<DWORD> cookie{0};
+
+  // The server read in progress, for the watch thread.
+  ae::Event watchStop{ae::Event::kManualReset};
+  std::mutex readMutex;  // guards the three below
+  bool reading = false;
+  uint64_t readSince = 0;   // clock.SteadyMs() at its call
+  uint64_t readNumber = 0;  // of reads so far
 };
 
 CAlarmProcessor::CAlarmProcessor() : CAlarmProcessor(Timing(), ae::Clock::System()) {}
@@ -122,6 +130,7 @@ bool CAlarmProcessor::TEST_WaitForAbandonedThread(DWORD ms) {
 
 void CAlarmProcessor::Run(const std::shared_ptr<Worker>& worker) {
   Worker& w = *worker;
+  std::thread watch(WatchReads, std::ref(w));
   uint64_t lastCheck = w.clock.SteadyMs();
   while (!w.stopping) {
     DWORD woke = ae::WaitAny({&w.stop, &alarmRequests.readyEvent}, w.timing.waitMs);
@@ -139,7 +148,29 @@ void CAlarmProcessor::Run(const std::shared_ptr<Worker>& worker) {
       lastCheck = now;
     }
   }
+  w.watchStop.Set();
+  watch.join();
   w.ended.Set();
+}
+
+void CAlarmProcessor::WatchReads(Worker& w) {
+  uint64_t disconnectedFor = 0;  // the read that last cost the connection
+  DWORD period = DWORD(std::clamp<uint64_t>(w.timing.hungReadMs / 4, 1, 1000));
+  while (ae::WaitAny({&w.watchStop}, period) == WAIT_TIMEOUT && !w.stopping) {
+    uint64_t number = 0;
+    {
+      std::lock_guard lock(w.readMutex);
+      if (!w.reading || w.clock.SteadyMs() - w.readSince < w.timing.hungReadMs) continue;
+      number = w.readNumber;
+    }
+    if (number == disconnectedFor) continue;
+    disconnectedFor = number;
+    // The processor waits for the call without g_ConfigMutex; the
+    // disconnect leaves it the objects the call uses.
+    DebugOutput("OPC DA server does not answer a read: disconnecting\n");
+    TrackedMutexGuard config(g_ConfigMutex, AE_SITE);
+    if (g_pConnectionManager) g_pConnectionManager->Disconnect();
+  }
 }
 
 void CAlarmProcessor::RunPass(Worker& w) {
@@ -176,7 +207,17 @@ void CAlarmProcessor::RunPass(Worker& w) {
     };
     auto unlocked = [&](const std::function<void()>& call) {
       config.reset();
+      {
+        std::lock_guard lock(w.readMutex);
+        w.reading = true;
+        w.readSince = w.clock.SteadyMs();
+        ++w.readNumber;
+      }
       call();
+      {
+        std::lock_guard lock(w.readMutex);
+        w.reading = false;
+      }
       return relock();
     };
     CAlarmStateReader reader(syncIO.Get(), *store, w.timing.retrySleepMs, pause, unlocked);

@@ -7,7 +7,11 @@
 // connect, which reconnects a lost connection. A read call that the OPC DA
 // server fails (the call, not one of its items) loses the connection: the
 // thread disconnects, so that the sources show bad quality until the
-// reconnect reads every alarm anew. With the registry value
+// reconnect reads every alarm anew. A read call that the server does not
+// answer within the hung-read limit loses the connection the same way: a
+// watch thread beside the processor disconnects (once per read), and the
+// processor, once the call returns, finds its variables gone and checks
+// the connection again within the minute. With the registry value
 // "AlarmSendOutFile" set, each pass is written to that dump file.
 //
 // Each variable is handled under g_ConfigMutex, so neither the variable nor
@@ -40,6 +44,7 @@ class CAlarmProcessor {
     uint64_t reconnectCheckMs = 60000;  // Connect at most this often
     DWORD stopLimitMs = 5000;          // StopProcessor's wait for the thread
     DWORD retrySleepMs = 200;          // between two reads of an incoherent array
+    uint64_t hungReadMs = 10000;       // a server read outstanding this long is hung
   };
 
   // Sets the environment variable "RaltoOpcDaCoherentReadEnabled" to "1",
@@ -73,6 +78,7 @@ class CAlarmProcessor {
   struct Worker;
   static void Run(const std::shared_ptr<Worker>& worker);
   static void RunPass(Worker& worker);
+  static void WatchReads(Worker& worker);
 
   const Timing timing_;
   ae::Clock& clock_;

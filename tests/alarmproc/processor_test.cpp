@@ -1,6 +1,6 @@
 // The alarm processor's thread: changes from the data callback reach the
 // conditions, the dump of a pass, the reconnect check, a server that fails
-// its reads, stopping (within the limit, and past it), and variables that
+// or hangs its reads, stopping (within the limit, and past it), and variables that
 // leave while queued.
 #include <gtest/gtest.h>
 
@@ -267,6 +267,54 @@ TEST_F(ProcessorTest, AHungServerReadHoldsUpNeitherTheDisconnectNorTheStop) {
   ASSERT_EQ(control_->ClearFailures(), S_OK);
   EXPECT_TRUE(processor.TEST_WaitForAbandonedThread(20'000));
   EXPECT_FALSE(Condition("Plant/Tanks/N1_LIC1.A", "Level")->Active()) << "nothing read, nothing applied";
+}
+
+// A read that the server does not answer within the limit costs the
+// connection once (bad quality for every source), however long it hangs;
+// when the server answers again the minute's check connects and the alarm
+// shows.
+TEST_F(ProcessorTest, AReadHungPastTheLimitLosesTheConnectionOnceAndTheReconnectReadsTheAlarm) {
+  ConnectPlant();
+  CAlarmProcessor& processor = Processor();
+  manager_.SetProcessorStarter([&](DWORD cookie) { return processor.StartProcessor(cookie); });
+  processor.StartProcessor(client().syncIOCookie);
+  SetAlarm("N1.LIC1.AS", 4, false, PlantTime(5));
+  ASSERT_EQ(control_->HangCall(RALTO_CALL_READ), S_OK);
+  ScopedDebugCapture debug;
+  Queue({"N1.LIC1.AS"});
+  DWORD hung = 0;
+  ASSERT_TRUE(Eventually([&] { return SUCCEEDED(control_->GetHungCallers(&hung)) && hung == 1; }));
+  clock_.Advance(9'000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the watch has looked
+  {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    EXPECT_NE(manager_.client, nullptr) << "not hung yet";
+  }
+  EXPECT_TRUE(debug.Lines().empty());
+
+  clock_.Advance(1'001);
+  ASSERT_TRUE(Eventually([&] {
+    TrackedMutexGuard guard(g_ConfigMutex, AE_SITE);
+    return manager_.client == nullptr;
+  }));
+  EXPECT_EQ(manager_.connectionState, ConnectionManager::kNotConnected);
+  EXPECT_EQ(Condition("Plant/Tanks/N1_LS2.Bit", "Bit")->Quality(), OPC_QUALITY_BAD);
+  clock_.Advance(30'000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(debug.Lines(), std::vector<std::string>{"OPC DA server does not answer a read: disconnecting"});
+
+  ASSERT_EQ(control_->ClearFailures(), S_OK);
+  for (int i = 0; i < 3 && manager_.connectionState != ConnectionManager::kConnected; ++i) {
+    clock_.Advance(61'000);
+    Eventually([&] { return manager_.connectionState == ConnectionManager::kConnected; }, std::chrono::seconds(2));
+  }
+  ASSERT_EQ(manager_.connectionState, ConnectionManager::kConnected);
+  ASSERT_EQ(control_->TickUpdates(), S_OK);
+  CAECondition* level = Condition("Plant/Tanks/N1_LIC1.A", "Level");
+  ASSERT_TRUE(Eventually([&] { return level->Active(); }));
+  EXPECT_EQ(level->ActiveSubcondition(), "HiHi");
+  EXPECT_EQ(level->Quality(), OPC_QUALITY_GOOD);
+  manager_.SetProcessorStarter({});
 }
 
 TEST_F(ProcessorTest, AVariableThatLeftWhileQueuedIsSkipped) {
