@@ -18,8 +18,10 @@
 
 namespace {
 
-// UTF-8 as the matcher reads it: a broken sequence yields its first byte.
+// UTF-8 as the matcher reads it: a broken, overlong or out-of-range
+// sequence (a surrogate, past U+10FFFF) yields its first byte.
 std::vector<char32_t> CodePoints(std::string_view s) {
+  static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
   std::vector<char32_t> out;
   for (size_t i = 0; i < s.size();) {
     unsigned char b = static_cast<unsigned char>(s[i]);
@@ -35,6 +37,7 @@ std::vector<char32_t> CodePoints(std::string_view s) {
     } else {
       len = 1;
     }
+    if (len > 1 && (c < kShortest[len] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)) len = 1;
     if (len == 1) c = b;
     out.push_back(c);
     i += len;

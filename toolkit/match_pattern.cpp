@@ -5,8 +5,11 @@
 namespace {
 
 // Decodes the UTF-8 code point at pos and advances pos. A broken sequence
-// yields its first byte as a character of its own.
+// yields its first byte as a character of its own; so does an overlong
+// one, which would otherwise let a wildcard ('?' as C0 BF) or a range's
+// '-' in by another spelling, a surrogate and what lies past U+10FFFF.
 char32_t NextChar(std::string_view s, size_t& pos) {
+  static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
   unsigned char b = static_cast<unsigned char>(s[pos]);
   size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 1;
   if (pos + len > s.size()) len = 1;
@@ -19,6 +22,10 @@ char32_t NextChar(std::string_view s, size_t& pos) {
       break;
     }
     c = (c << 6) | (cb & 0x3F);
+  }
+  if (len > 1 && (c < kShortest[len] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)) {
+    len = 1;
+    c = b;
   }
   pos += len;
   return c;

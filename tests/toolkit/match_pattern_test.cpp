@@ -50,6 +50,16 @@ TEST(MatchPatternTest, CaseAndUtf8) {
   EXPECT_TRUE(MatchPattern("b", "[A-C]", false));
   EXPECT_TRUE(MatchPattern("Kühler", "K?hler"));
   EXPECT_TRUE(MatchPattern("ü", "[ä-ü]"));
+  // Overlong spellings are bytes of their own: no wildcard, no range, and
+  // not the character they spell.
+  EXPECT_FALSE(MatchPattern("x", "\xC0\xBF"));
+  EXPECT_TRUE(MatchPattern("\xC0\xBF", "\xC0\xBF"));
+  EXPECT_TRUE(IsValidPattern("[\xA2\xC0\xADR]"));
+  EXPECT_FALSE(MatchPattern("-", "[\xA2\xC0\xADR]"));
+  EXPECT_TRUE(MatchPattern("R", "[\xA2\xC0\xADR]"));
+  // A surrogate is three characters of a byte each.
+  EXPECT_FALSE(MatchPattern("\xED\xA0\x80", "?"));
+  EXPECT_TRUE(MatchPattern("\xED\xA0\x80", "\xED?\x80"));
   EXPECT_TRUE(HasWildcards("A*"));
   EXPECT_FALSE(HasWildcards("Plant/Unit1"));
 }
