@@ -219,8 +219,8 @@ TEST_F(ConfigChangeTest, SourcesFollowTheDocumentsAndADisabledAreaStaysDisabled)
   ExpectServing();
 
   // The summary broken for a while (a few binding periods): the server
-  // serves on, and once the documents are mended it has what they say,
-  // with the alarm that came meanwhile.
+  // serves on, its alarms with it, and once the documents are mended it
+  // has what they say.
   const std::string summaryPath = plantDir_ + "/ConfigurationSummary.xml";
   const std::string summary = ReadText(summaryPath);
   WriteText(summaryPath, "<ConfigurationSummary xmlns=\"urn:ralto:config:1.0\"><NodeSummary");
@@ -228,18 +228,18 @@ TEST_F(ConfigChangeTest, SourcesFollowTheDocumentsAndADisabledAreaStaysDisabled)
   ASSERT_EQ(Tool("ralto-sim", {"set", "TANKFARM.LIC102", "hihi"}).exitCode, 0);
   std::this_thread::sleep_for(1s);  // how long the fault lasts, not a proof
   ExpectServing();
+  EXPECT_TRUE(recorder_->Await(
+      [](const ONEVENTSTRUCT& e) {
+        return SourceTail(e.szSource) == "TANKFARM_LIC102.A" && (e.wNewState & OPC_CONDITION_ACTIVE) &&
+               e.szSubconditionName == "HiHi";
+      },
+      from)) << "the alarm that came while the summary was broken";
   WriteText(summaryPath, summary);
   std::string mended = compress;
   MoveTimeOn(mended);
   WriteText(Document(4), mended);
   ExpectSources(DocumentSources());
   ExpectServing();
-  EXPECT_TRUE(recorder_->Await(
-      [](const ONEVENTSTRUCT& e) {
-        return SourceTail(e.szSource) == "TANKFARM_LIC102.A" && (e.wNewState & OPC_CONDITION_ACTIVE) &&
-               e.szSubconditionName == "HiHi";
-      },
-      from));
 
   // The area is still off; on again, its sources are on.
   EXPECT_FALSE(EffectivelyEnabled(kAdded, false));
