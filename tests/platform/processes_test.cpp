@@ -71,7 +71,9 @@ TEST(Processes, TheFirstModuleNamesTheProgram) {
   EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, false, 0), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
   std::vector<DWORD> all = AllProcesses();
-  DWORD unused = all.back() + 1;
+  // Well past the newest process: the kernel hands out the numbers right
+  // after it next, to whatever a parallel test starts meanwhile.
+  DWORD unused = *std::max_element(all.begin(), all.end()) + 1000;
   while (std::find(all.begin(), all.end(), unused) != all.end()) ++unused;
   EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, false, unused), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
