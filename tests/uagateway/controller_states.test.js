@@ -9,7 +9,7 @@ const test = require("node:test");
 const assert = require("node:assert");
 const fs = require("fs");
 const path = require("path");
-const { ObjectTypeIds, makeBrowsePath } = require("node-opcua-client");
+const { ObjectTypeIds, makeBrowsePath, ofType } = require("node-opcua-client");
 const { Plant, BIN, USER, eventually } = require("./support/plant");
 
 const SIM = path.join(BIN, "ralto-sim");
@@ -26,6 +26,8 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
   await plant.startGateway();
   const session = await plant.session();
   const { subscription, events } = await plant.subscribeEvents(session);
+  // As an HMI's alarm list asks: the limit alarms only.
+  const { events: limitEvents } = await plant.subscribeEvents(session, ofType(`ns=0;i=${ObjectTypeIds.LimitAlarmType}`));
   const sim = (...args) => plant.run("ralto-sim", args);
   const of = (alarm, pred) => events.find((e) => e.SourceName && e.SourceName.endsWith("/" + alarm.source) && pred(e));
   let hihi, sourceName;
@@ -99,6 +101,13 @@ test("controller states through the gateway", { skip: !fs.existsSync(SIM) && "ra
     assert.strictEqual(bit.EventType.toString(), `ns=0;i=${ObjectTypeIds.OffNormalAlarmType}`);
     sim("clear", LEVEL.item);
     const normal = await eventually(() => of(LEVEL, (e) => e["ActiveState.Id"] === false), 10000, "the return to normal");
+    // A where clause sees the condition's type: the level and rate alarms
+    // pass OfType(LimitAlarmType), the bit alarm (raised before the return
+    // to normal) does not.
+    await eventually(() => limitEvents.some((e) => e.SourceName === sourceName && e["ActiveState.Id"] === false), 10000,
+      "the return to normal, filtered");
+    assert.ok(limitEvents.some((e) => e.SourceName === rate.SourceName), "the rate alarm, filtered");
+    assert.ok(!limitEvents.some((e) => e.SourceName === bit.SourceName), "no bit alarm through OfType(LimitAlarmType)");
     assert.strictEqual(normal.Retain, false);
     assert.strictEqual(normal["LimitState.CurrentState"], null, "no limit state while inactive");
     const [limit] = await session.translateBrowsePath([makeBrowsePath(normal.conditionNodeId, "/LimitState/CurrentState")]);

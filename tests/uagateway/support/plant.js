@@ -215,7 +215,9 @@ class Plant {
   }
 
   // Every event from the Server object into a list, with the FIELDS.
-  async subscribeEvents(session) {
+  // Every event of the Server object, or with `whereClause` those it lets
+  // through (a ContentFilterElement).
+  async subscribeEvents(session, whereClause) {
     const subscription = await session.createSubscription2({
       requestedPublishingInterval: 50, requestedMaxKeepAliveCount: 20, requestedLifetimeCount: 200,
       maxNotificationsPerPublish: 0, publishingEnabled: true, priority: 1,
@@ -223,7 +225,7 @@ class Plant {
     const events = [];
     const item = ClientMonitoredItem.create(subscription,
       { nodeId: `ns=0;i=${ObjectIds.Server}`, attributeId: AttributeIds.EventNotifier },
-      { samplingInterval: 0, discardOldest: false, queueSize: 100000, filter: constructEventFilter(FIELDS) },
+      { samplingInterval: 0, discardOldest: false, queueSize: 100000, filter: constructEventFilter(FIELDS, whereClause) },
       TimestampsToReturn.Both);
     item.on("changed", (fields) => events.push(eventOf(fields)));
     await new Promise((resolve, reject) => {
