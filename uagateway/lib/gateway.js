@@ -264,11 +264,12 @@ class Gateway {
     }
   }
 
-  // Says now and then when events come faster than they are shown.
+  // Says now and then when events were replaced before they were shown
+  // (a storm, or two events of a condition in one batch of the server's).
   _reportSuperseded() {
     const now = Date.now();
     if (this.pump.superseded === (this.reported || 0) || now - (this.reportedAt || 0) < 10000) return;
-    this.log(`events come faster than they are shown: ${this.pump.superseded - (this.reported || 0)} superseded by newer ones of their conditions`);
+    this.log(`${this.pump.superseded - (this.reported || 0)} superseded: events replaced by newer ones of their conditions before they were shown`);
     this.reported = this.pump.superseded;
     this.reportedAt = now;
   }
