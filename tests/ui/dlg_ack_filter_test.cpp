@@ -274,7 +274,9 @@ TEST_F(FilterTest, BrowsePicksTheCustomFolder) {
     WhenModalIs<QFileDialog>([&](QFileDialog& picker) {
       title = picker.windowTitle();
       opened = picker.directory().absolutePath();
-      picker.selectFile(QString::fromStdString(chosen));
+      // Opened at the folder rather than selected in its parent, whose
+      // listing the picker loads in the background.
+      picker.setDirectory(QString::fromStdString(chosen));
       QMetaObject::invokeMethod(&picker, "accept");
     });
     dialog.Control<QPushButton>(Filter::kBrowseButton)->click();
